@@ -1,0 +1,45 @@
+#include "app/console.hpp"
+
+#include <stdio_ext.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+namespace vellumbrook {
+
+namespace {
+
+bool writeWhole(std::FILE* stream, std::string_view text) {
+    return std::fwrite(text.data(), 1, text.size(), stream) == text.size() &&
+           std::fputc('\n', stream) != EOF && std::fflush(stream) == 0;
+}
+
+}  // namespace
+
+bool Console::writeOutLine(std::string_view line) const {
+    errno = 0;
+    if (writeWhole(out, line)) {
+        return true;
+    }
+    const int cause = errno != 0 ? errno : EIO;
+    // Drop what the failed write left in the buffer, so that the exit flush cannot send a
+    // stray half line after the error has been reported.
+    __fpurge(out);
+    reportError("Write Error", "stdout", std::strerror(cause));
+    return false;
+}
+
+void Console::reportError(std::string_view label, std::string_view where, std::string_view text,
+                          std::string_view detail) const {
+    std::string line;
+    line.reserve(label.size() + where.size() + text.size() + detail.size() + 12);
+    line.append(label).append(" : ").append(where).append(" : '").append(text).append("'");
+    if (!detail.empty()) {
+        line.append(" : ").append(detail);
+    }
+    // Nothing sensible is left to do when standard error itself cannot be written.
+    (void)writeWhole(err, line);
+}
+
+}  // namespace vellumbrook

@@ -1,0 +1,5 @@
+#include "app/run.hpp"
+
+int main(int argc, char** argv) {
+    return vellumbrook::runVellumbrook(argc, argv, {});
+}

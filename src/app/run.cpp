@@ -1,0 +1,68 @@
+#include "app/run.hpp"
+
+#include <string>
+
+#include "app/options.hpp"
+#include "candles/aggregation.hpp"
+#include "candles/candle_builder.hpp"
+#include "input/tick_file.hpp"
+#include "output/csv_writer.hpp"
+
+namespace vellumbrook {
+
+namespace {
+
+constexpr int kSuccess = 0;
+constexpr int kFailure = 1;
+
+Flow readTicks(const RunSettings& settings, TickLines& ticks, const Console& console) {
+    switch (readTickFile(settings.fileName, ticks)) {
+        case TickFileStatus::read:
+            return Flow::proceed;
+        case TickFileStatus::cannotOpen:
+            console.reportError("File Not Found", "-f", settings.fileName);
+            return Flow::fail;
+        case TickFileStatus::readError:
+            // A table cut short by a read error would look complete; print none.
+            console.reportError("File Read Error", "-f", settings.fileName);
+            return Flow::fail;
+    }
+    return Flow::fail;
+}
+
+Flow buildCandles(const TickLines& ticks, const RunSettings& settings, CandleList& candles,
+                  const Console& console) {
+    try {
+        CandleBuilder builder;
+        builder.build(ticks, settings, candles);
+        return Flow::proceed;
+    } catch (const PriceError& error) {
+        console.reportError("Price Error", "line " + std::to_string(error.lineNumber()),
+                            error.priceText(), error.what());
+        return Flow::fail;
+    }
+}
+
+}  // namespace
+
+int runVellumbrook(int argc, char** argv, const Console& console) {
+    RunSettings settings;
+    OptionScanner scanner;
+    if (processOptions(argc, argv, settings, scanner, console) == Flow::fail) {
+        return kFailure;
+    }
+    TickLines ticks;
+    if (readTicks(settings, ticks, console) == Flow::fail) {
+        return kFailure;
+    }
+    CandleList candles;
+    if (buildCandles(ticks, settings, candles, console) == Flow::fail) {
+        return kFailure;
+    }
+    if (writeCsv(candles, settings, console) == Flow::fail) {
+        return kFailure;
+    }
+    return kSuccess;
+}
+
+}  // namespace vellumbrook

@@ -1,0 +1,114 @@
+#include "output/csv_writer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "support/capture.hpp"
+
+namespace vellumbrook {
+namespace {
+
+struct NumberCase {
+    double value;
+    const char* written;
+};
+
+class NumberFormat : public ::testing::TestWithParam<NumberCase> {};
+
+TEST_P(NumberFormat, MatchesPrintfG) {
+    std::string out;
+    appendNumber(out, GetParam().value);
+    EXPECT_EQ(out, GetParam().written);
+    char printed[64];
+    std::snprintf(printed, sizeof printed, "%g", GetParam().value);
+    EXPECT_EQ(out, printed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CsvWriter, NumberFormat,
+    ::testing::Values(NumberCase{0, "0"}, NumberCase{-0.0, "-0"}, NumberCase{7.5, "7.5"},
+                      NumberCase{1234.5, "1234.5"}, NumberCase{105.3333333, "105.333"},
+                      NumberCase{123456, "123456"}, NumberCase{999999.4, "999999"},
+                      NumberCase{999999.5, "1e+06"}, NumberCase{1234567, "1.23457e+06"},
+                      NumberCase{0.0001, "0.0001"}, NumberCase{0.00001, "1e-05"},
+                      NumberCase{0.000123456789, "0.000123457"}, NumberCase{-2.5, "-2.5"},
+                      NumberCase{1e300, "1e+300"}, NumberCase{5e-324, "4.94066e-324"},
+                      NumberCase{HUGE_VAL, "inf"}, NumberCase{-HUGE_VAL, "-inf"},
+                      NumberCase{NAN, "nan"}, NumberCase{-NAN, "-nan"}));
+
+TEST(CsvWriter, HeaderVariants) {
+    RunSettings settings;
+    EXPECT_EQ(csvHeader(settings), "Date,Open,High,Low,Close,ema(20)");
+    settings.emaSpan = 3;
+    EXPECT_EQ(csvHeader(settings), "Date,Open,High,Low,Close,ema(3)");
+    settings.noEma = 1;
+    EXPECT_EQ(csvHeader(settings), "Date,Open,High,Low,Close");
+}
+
+CandleRecord row(const char* time, double open, double high, double low, double close, double ema) {
+    CandleRecord record;
+    record.timeText = time;
+    record.open = open;
+    record.high = high;
+    record.low = low;
+    record.close = close;
+    record.ema = ema;
+    return record;
+}
+
+std::string written(const CandleList& candles, const RunSettings& settings) {
+    testing::CapturedConsole captured;
+    EXPECT_EQ(writeCsv(candles, settings, captured.console()), Flow::proceed);
+    EXPECT_EQ(captured.err(), "");
+    return captured.out();
+}
+
+TEST(CsvWriter, WritesEveryRowFrontToBack) {
+    const CandleList candles{row("+00001", 0, 0, 0, 0, 15), row("t6", 15.5, 16.25, 15.25, 16, 14),
+                             row("t5", 14.5, 15.25, 14.25, 15, 13)};
+    RunSettings settings;
+    settings.emaSpan = 3;
+    EXPECT_EQ(written(candles, settings),
+              "Date,Open,High,Low,Close,ema(3)\n+00001,0,0,0,0,15\n"
+              "t6,15.5,16.25,15.25,16,14\nt5,14.5,15.25,14.25,15,13\n");
+    settings.noEma = 1;
+    EXPECT_EQ(written(candles, settings),
+              "Date,Open,High,Low,Close\n+00001,0,0,0,0\nt6,15.5,16.25,15.25,16\n"
+              "t5,14.5,15.25,14.25,15\n");
+    settings.noHeader = 1;
+    EXPECT_EQ(written(candles, settings),
+              "+00001,0,0,0,0\nt6,15.5,16.25,15.25,16\n"
+              "t5,14.5,15.25,14.25,15\n");
+}
+
+TEST(CsvWriter, EmptyListWritesTheHeaderAlone) {
+    RunSettings settings;
+    EXPECT_EQ(written({}, settings), "Date,Open,High,Low,Close,ema(20)\n");
+    settings.noHeader = 1;
+    EXPECT_EQ(written({}, settings), "");
+}
+
+TEST(CsvWriter, TimeTextIsWrittenAsStored) {
+    using namespace std::string_literals;
+    CandleList candles{row("", 1, 1, 1, 1, 0)};
+    candles.front().timeText = " a \"b\"\0c"s;
+    RunSettings settings;
+    settings.noHeader = 1;
+    EXPECT_EQ(written(candles, settings), " a \"b\"\0c,1,1,1,1,0\n"s);
+}
+
+TEST(CsvWriter, WriteErrorIsReportedOnce) {
+    std::FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    testing::CapturedConsole captured;
+    const Console console{full, captured.console().err};
+    const CandleList candles{row("t", 1, 1, 1, 1, 0), row("u", 1, 1, 1, 1, 0)};
+    EXPECT_EQ(writeCsv(candles, RunSettings(), console), Flow::fail);
+    EXPECT_EQ(captured.err(), "Write Error : stdout : 'No space left on device'\n");
+    std::fclose(full);
+}
+
+}  // namespace
+}  // namespace vellumbrook
