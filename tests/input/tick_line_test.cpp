@@ -1,0 +1,84 @@
+#include "input/tick_line.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+namespace vellumbrook {
+namespace {
+
+using namespace std::string_literals;
+
+struct LineCase {
+    std::string line;
+    bool matches;
+    std::string timeText;
+    double price;
+};
+
+class TickLineForms : public ::testing::TestWithParam<LineCase> {};
+
+TEST_P(TickLineForms, YieldTimeTextAndPrice) {
+    TickLineParser parser;
+    const std::optional<TickRecord> tick = parser.parseTickLine(GetParam().line);
+    ASSERT_EQ(tick.has_value(), GetParam().matches);
+    if (tick) {
+        EXPECT_EQ(tick->timeText, GetParam().timeText);
+        EXPECT_EQ(tick->price, GetParam().price);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TickLine, TickLineForms,
+    ::testing::Values(
+        LineCase{"A,T,1.5,B", true, "T", 1.5}, LineCase{"A,B,T,1.5,C", true, "T", 1.5},
+        LineCase{"X,Y,Z,T,2,W", true, "T", 2}, LineCase{",T,7,", true, "T", 7},
+        LineCase{"A,T,1.5abc,B", true, "T", 1.5}, LineCase{"A,T,0x10,B", true, "T", 16},
+        LineCase{"A,T,-3e2,B", true, "T", -300}, LineCase{"A, T , 1.5 ,B", true, " T ", 1.5},
+        LineCase{"A,T,1.5,B\r", true, "T", 1.5}, LineCase{"A,T,1.5,B\0,,,x"s, true, "T", 1.5},
+        LineCase{"A,T,1.5\0,B"s, false, "", 0}, LineCase{"T,1.5,B", false, "", 0},
+        LineCase{"", false, "", 0}, LineCase{"A,T\n,1.5,B", true, "T\n", 1.5}));
+
+TEST(TickLine, InfinityAndNanForms) {
+    TickLineParser parser;
+    EXPECT_EQ(parser.parseTickLine("A,T,inf,B")->price, HUGE_VAL);
+    EXPECT_EQ(parser.parseTickLine("A,T,-Infinity,B")->price, -HUGE_VAL);
+    EXPECT_TRUE(std::isnan(parser.parseTickLine("A,T,NaN,B")->price));
+}
+
+struct BadPrice {
+    std::string line;
+    std::string priceText;
+    std::string reason;
+};
+
+class BadPrices : public ::testing::TestWithParam<BadPrice> {};
+
+TEST_P(BadPrices, FailWithTheConversionError) {
+    TickLineParser parser;
+    try {
+        (void)parser.parseTickLine(GetParam().line);
+        FAIL() << "no error for " << GetParam().line;
+    } catch (const PriceConversionError& error) {
+        EXPECT_EQ(error.what(), GetParam().reason);
+        EXPECT_EQ(error.priceText(), GetParam().priceText);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TickLine, BadPrices,
+    ::testing::Values(BadPrice{"A,T,,B", "", "invalid stod argument"},
+                      BadPrice{"A,T,PRICE,B", "PRICE", "invalid stod argument"},
+                      BadPrice{"A,T,   ,B", "   ", "invalid stod argument"},
+                      BadPrice{"A,T,1e999,B", "1e999", "stod argument out of range"},
+                      BadPrice{"A,T,1e-400,B", "1e-400", "stod argument out of range"}));
+
+TEST(TickLine, ParserIsReusableAfterAnError) {
+    TickLineParser parser;
+    EXPECT_THROW((void)parser.parseTickLine("A,T,x,B"), PriceConversionError);
+    EXPECT_EQ(parser.parseTickLine("A,T2,3,B")->timeText, "T2");
+}
+
+}  // namespace
+}  // namespace vellumbrook
