@@ -1,0 +1,81 @@
+#include "candles/aggregation.hpp"
+
+#include <cmath>
+#include <optional>
+
+namespace vellumbrook {
+
+namespace {
+
+// The low and high that a stable ascending sort by less-than would leave at its two ends:
+// the first of the smallest prices and the last of the largest (so of 0 and -0, in that
+// order, 0 is the low and -0 the high). NaNs are left out, since less-than cannot order them;
+// a group of NaNs only keeps its first price for both.
+class PriceRange {
+  public:
+    void add(double price) {
+        if (!hasFirst_) {
+            first_ = price;
+            hasFirst_ = true;
+        }
+        if (std::isnan(price)) {
+            return;
+        }
+        if (!hasNumber_) {
+            low_ = high_ = price;
+            hasNumber_ = true;
+            return;
+        }
+        if (price < low_) {
+            low_ = price;
+        }
+        if (!(price < high_)) {
+            high_ = price;
+        }
+    }
+    double low() const { return hasNumber_ ? low_ : first_; }
+    double high() const { return hasNumber_ ? high_ : first_; }
+
+  private:
+    bool hasFirst_ = false;
+    bool hasNumber_ = false;
+    double first_ = 0.0;
+    double low_ = 0.0;
+    double high_ = 0.0;
+};
+
+}  // namespace
+
+void aggregateGroup(const std::vector<std::string_view>& groupLines, std::size_t firstLineNumber,
+                    CandleRecord& record, std::uint8_t complete, TickLineParser& parser) {
+    record.complete = complete;
+    // A group without a usable line keeps the empty values the record started with.
+    bool anyUsable = false;
+    PriceRange range;
+    std::size_t lineNumber = firstLineNumber;
+    for (const std::string_view line : groupLines) {
+        std::optional<TickRecord> tick;
+        try {
+            tick = parser.parseTickLine(line);
+        } catch (const PriceConversionError& error) {
+            throw PriceError(lineNumber, error);
+        }
+        ++lineNumber;
+        if (!tick) {
+            continue;
+        }
+        if (!anyUsable) {
+            anyUsable = true;
+            record.timeText.assign(tick->timeText);
+            record.close = tick->price;
+        }
+        record.open = tick->price;
+        range.add(tick->price);
+    }
+    if (anyUsable) {
+        record.low = range.low();
+        record.high = range.high();
+    }
+}
+
+}  // namespace vellumbrook

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "candles/candle_record.hpp"
+#include "input/tick_line.hpp"
+
+namespace vellumbrook {
+
+// A price that does not convert, with the 1-based number of its line in the tick file.
+class PriceError : public std::runtime_error {
+  public:
+    PriceError(std::size_t lineNumber, const PriceConversionError& cause)
+        : std::runtime_error(cause.what()),
+          lineNumber_(lineNumber),
+          priceText_(cause.priceText()) {}
+    std::size_t lineNumber() const { return lineNumber_; }
+    const std::string& priceText() const { return priceText_; }
+
+  private:
+    std::size_t lineNumber_;
+    std::string priceText_;
+};
+
+// Fills `record` from one group of tick lines in file order, newest first: the close and the
+// time text come from the first usable line, the open from the last. `firstLineNumber` is the
+// file line number of the group's first line, for error messages. Throws PriceError.
+void aggregateGroup(const std::vector<std::string_view>& groupLines, std::size_t firstLineNumber,
+                    CandleRecord& record, std::uint8_t complete, TickLineParser& parser);
+
+}  // namespace vellumbrook
