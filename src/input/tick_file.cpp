@@ -4,16 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <memory>
+#include <string>
 
 namespace vellumbrook {
 
 namespace {
 
 constexpr char kEndOfData = '\x1a';
-constexpr std::size_t kReadChunk = std::size_t{1} << 20;
 
 class FileDescriptor {
   public:
@@ -31,53 +31,72 @@ class FileDescriptor {
     int fd_;
 };
 
-std::string_view withoutTrailingCr(std::string_view line) {
-    if (!line.empty() && line.back() == '\r') {
-        line.remove_suffix(1);
-    }
-    return line;
-}
-
 }  // namespace
 
-void LineFramer::keep(std::string_view line) {
-    // Lines past the most that can be held are read and dropped.
-    (void)lines_.append(line);
+std::span<char> LineFramer::buffer() {
+    if (lines_.full()) {
+        // Lines past the most that can be held are read and dropped.
+        discard_.resize(chunk_);
+        next_ = discard_.data();
+        return {discard_.data(), discard_.size()};
+    }
+    std::size_t available = 0;
+    next_ = lines_.room(pending_, chunk_, available);
+    return {next_, available};
 }
 
-bool LineFramer::feed(std::string_view bytes) {
+bool LineFramer::commit(std::size_t count) {
     if (ended_) {
         return false;
     }
-    if (const void* stop = std::memchr(bytes.data(), kEndOfData, bytes.size())) {
-        bytes = bytes.substr(
-            0, static_cast<std::size_t>(static_cast<const char*>(stop) - bytes.data()));
+    const char* stop = next_ + count;
+    if (const void* end = std::memchr(next_, kEndOfData, count)) {
+        stop = static_cast<const char*>(end);
         ended_ = true;
     }
+    if (next_ == discard_.data()) {
+        pending_ = 0;
+        return !ended_;
+    }
+    const char* lineStart = next_ - pending_;
+    const char* scan = next_;
+    while (const void* found = std::memchr(scan, '\n', static_cast<std::size_t>(stop - scan))) {
+        const char* lf = static_cast<const char*>(found);
+        auto length = static_cast<std::size_t>(lf - lineStart);
+        std::size_t endLength = 1;
+        if (length > 0 && lf[-1] == '\r') {
+            --length;
+            endLength = 2;
+        }
+        if (lines_.full()) {
+            pending_ = 0;
+            return !ended_;
+        }
+        lines_.addLine(length, endLength);
+        lineStart = scan = lf + 1;
+    }
+    pending_ = static_cast<std::size_t>(stop - lineStart);
+    return !ended_;
+}
+
+bool LineFramer::feed(std::string_view bytes) {
     while (!bytes.empty()) {
-        const void* lf = std::memchr(bytes.data(), '\n', bytes.size());
-        if (lf == nullptr) {
-            pending_.append(bytes);
-            break;
+        const std::span<char> into = buffer();
+        const std::size_t count = std::min(into.size(), bytes.size());
+        std::memcpy(into.data(), bytes.data(), count);
+        bytes.remove_prefix(count);
+        if (!commit(count)) {
+            return false;
         }
-        const auto length = static_cast<std::size_t>(static_cast<const char*>(lf) - bytes.data());
-        if (pending_.empty()) {
-            keep(withoutTrailingCr(bytes.substr(0, length)));
-        } else {
-            pending_.append(bytes.substr(0, length));
-            keep(withoutTrailingCr(pending_));
-            pending_.clear();
-        }
-        bytes.remove_prefix(length + 1);
     }
     return !ended_;
 }
 
 void LineFramer::finish() {
-    if (!pending_.empty()) {
-        keep(pending_);
-        pending_.clear();
+    if (pending_ > 0 && !lines_.full()) {
+        lines_.addLine(pending_, 0);
     }
+    pending_ = 0;
     ended_ = true;
 }
 
@@ -95,16 +114,16 @@ TickFileStatus readTickFile(std::string_view fileName, TickLines& lines) {
     (void)::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
     LineFramer framer(lines);
-    const auto buffer = std::make_unique_for_overwrite<char[]>(kReadChunk);
     for (;;) {
-        const ssize_t got = ::read(file.get(), buffer.get(), kReadChunk);
+        const std::span<char> into = framer.buffer();
+        const ssize_t got = ::read(file.get(), into.data(), into.size());
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
             }
             return TickFileStatus::readError;
         }
-        if (got == 0 || !framer.feed({buffer.get(), static_cast<std::size_t>(got)})) {
+        if (got == 0 || !framer.commit(static_cast<std::size_t>(got))) {
             break;
         }
     }

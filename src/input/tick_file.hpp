@@ -1,8 +1,9 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
+#include <span>
 #include <string_view>
+#include <vector>
 
 #include "input/tick_lines.hpp"
 
@@ -10,21 +11,31 @@ namespace vellumbrook {
 
 // Cuts a byte stream into lines the way the tick file is framed: LF ends a line, a CR right
 // before the LF is part of the line end, any other CR stays in the line, the byte 1A hex ends
-// the data, and a last line without LF still counts.
+// the data, and a last line without LF still counts. The bytes are read straight into the
+// line store, so a line is never copied once more.
 class LineFramer {
   public:
-    explicit LineFramer(TickLines& lines) : lines_(lines) {}
+    static constexpr std::size_t kDefaultChunk = std::size_t{1} << 20;
 
-    // Returns false once the end-of-data byte has been seen; nothing after it counts.
+    explicit LineFramer(TickLines& lines, std::size_t chunk = kDefaultChunk)
+        : lines_(lines), chunk_(chunk) {}
+
+    // Where the next bytes read go.
+    std::span<char> buffer();
+    // Frames the `count` bytes just put into buffer(). Returns false once the end-of-data byte
+    // has been seen; nothing after it counts.
+    bool commit(std::size_t count);
+    // Copies `bytes` in through buffer() and commit().
     bool feed(std::string_view bytes);
     void finish();
 
   private:
-    void keep(std::string_view line);
-
     TickLines& lines_;
-    std::string pending_;  // the start of a line that the previous chunk cut
+    std::size_t chunk_;        // the least room offered for each read
+    std::size_t pending_ = 0;  // bytes of the unfinished last line
+    char* next_ = nullptr;     // where buffer() put the next bytes
     bool ended_ = false;
+    std::vector<char> discard_;  // what is read once the store holds its most lines
 };
 
 enum class TickFileStatus { read, cannotOpen, readError };

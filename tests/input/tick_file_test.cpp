@@ -16,8 +16,9 @@ std::vector<std::string> linesOf(const TickLines& lines) {
 
 // Frames `bytes` fed in pieces of `piece` bytes, so that every cut point is exercised.
 std::vector<std::string> frame(const std::string& bytes, std::size_t piece) {
-    TickLines lines(16);  // tiny blocks, so that lines spread over many of them
-    LineFramer framer(lines);
+    // Tiny blocks and reads, so that lines spread over many blocks and unfinished lines move.
+    TickLines lines(16);
+    LineFramer framer(lines, 4);
     for (std::size_t at = 0; at < bytes.size(); at += piece) {
         if (!framer.feed(std::string_view(bytes).substr(at, piece))) {
             break;
@@ -66,6 +67,16 @@ INSTANTIATE_TEST_SUITE_P(
                                   std::string(40, 'x') + "\ny",
                                   {std::string(40, 'x'), "y"}}),
     [](const ::testing::TestParamInfo<FramingCase>& info) { return std::string(info.param.name); });
+
+TEST(TickFile, LinesPastTheMostAreReadAndDropped) {
+    TickLines lines(16, 3);
+    LineFramer framer(lines, 2);
+    EXPECT_TRUE(framer.feed("a\nbb\ncc"));
+    EXPECT_TRUE(framer.feed("c\nd\ne\nf"));
+    framer.finish();
+    EXPECT_EQ(linesOf(lines), (std::vector<std::string>{"a", "bb", "ccc"}));
+    EXPECT_EQ(lines.size(), 3U);
+}
 
 TEST(TickLines, KeepsLinesAcrossBlocksInOrder) {
     TickLines lines(10);

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <random>
 #include <string>
+#include <vector>
 
 namespace vellumbrook {
 namespace {
@@ -73,6 +76,50 @@ INSTANTIATE_TEST_SUITE_P(
                       BadPrice{"A,T,   ,B", "   ", "invalid stod argument"},
                       BadPrice{"A,T,1e999,B", "1e999", "stod argument out of range"},
                       BadPrice{"A,T,1e-400,B", "1e-400", "stod argument out of range"}));
+
+// Whatever path a price text takes, it must come out as strtod reads it.
+TEST(ConvertPrice, AgreesWithStrtod) {
+    std::mt19937_64 random(11);
+    const auto digits = [&](std::size_t count) {
+        std::string text;
+        for (std::size_t i = 0; i < count; ++i) {
+            text += static_cast<char>('0' + random() % 10);
+        }
+        return text;
+    };
+    std::vector<std::string> texts{"0",
+                                   "-0",
+                                   "0.0",
+                                   "1.",
+                                   ".5",
+                                   "-.5",
+                                   "00012.5000",
+                                   "1.10345",
+                                   "9007199254740993",
+                                   "0.1000000000000000055511151231257827",
+                                   "1e-300",
+                                   "1e5",
+                                   "+1.5",
+                                   " 1.5"};
+    for (int i = 0; i < 20000; ++i) {
+        std::string text;
+        if (random() % 4 == 0) {
+            text += '-';
+        }
+        text += digits(1 + random() % 20);
+        if (random() % 3 != 0) {
+            text += '.';
+            text += digits(1 + random() % 20);
+        }
+        texts.push_back(text);
+    }
+    for (const std::string& text : texts) {
+        const double expected = std::strtod(text.c_str(), nullptr);
+        const double got = convertPrice(text);
+        ASSERT_EQ(std::signbit(got), std::signbit(expected)) << text;
+        ASSERT_EQ(got, expected) << text;
+    }
+}
 
 TEST(TickLine, ParserIsReusableAfterAnError) {
     TickLineParser parser;
