@@ -1,0 +1,114 @@
+// Tick file bytes through framing, candle building and CSV writing, under a few option sets
+// picked by the first bytes. Checks what must hold for any input.
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "app/console.hpp"
+#include "candles/aggregation.hpp"
+#include "candles/candle_builder.hpp"
+#include "input/tick_file.hpp"
+#include "output/csv_writer.hpp"
+
+namespace {
+
+using namespace vellumbrook;
+
+void check(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "invariant broken: %s\n", what);
+        std::abort();
+    }
+}
+
+RunSettings settingsFrom(const std::uint8_t* data, std::size_t size) {
+    RunSettings settings;
+    if (size < 4) {
+        return settings;
+    }
+    settings.ticksPerCandle = data[0] % 9;  // 0 counts as 1
+    settings.candleLimit = data[1] % 7 == 6 ? 2147483647 : data[1] % 6;
+    settings.futureCount = data[2] % 4;
+    settings.emaOffset = (data[2] >> 2) % 4;
+    settings.emaSpan = 1 + data[3] % 5;
+    settings.noHeader = (data[3] >> 4) & 1;
+    settings.noEma = (data[3] >> 5) & 1;
+    return settings;
+}
+
+std::string csvOf(const CandleList& candles, const RunSettings& settings) {
+    char* text = nullptr;
+    std::size_t length = 0;
+    std::FILE* out = open_memstream(&text, &length);
+    const Console console{out, stderr};
+    check(writeCsv(candles, settings, console) == Flow::proceed, "writing to memory fails");
+    std::fclose(out);
+    std::string csv(text, length);
+    std::free(text);
+    return csv;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const RunSettings settings = settingsFrom(data, size);
+    const std::size_t skip = size < 4 ? 0 : 4;
+    TickLines ticks(64);
+    LineFramer framer(ticks, 16);
+    framer.feed({reinterpret_cast<const char*>(data) + skip, size - skip});
+    framer.finish();
+
+    CandleList candles;
+    CandleBuilder builder;
+    try {
+        builder.build(ticks, settings, candles);
+    } catch (const PriceError&) {
+        check(candles.empty(), "a failed build leaves rows behind");
+        return 0;
+    }
+
+    const std::size_t placeholders = static_cast<std::size_t>(settings.futureCount);
+    const std::size_t perCandle = static_cast<std::size_t>(std::max(settings.ticksPerCandle, 1));
+    const std::size_t candleCount = (ticks.size() + perCandle - 1) / perCandle;
+    const std::size_t kept = std::min(candleCount, static_cast<std::size_t>(settings.candleLimit));
+    check(candles.size() == placeholders + kept, "row count is not kept candles + placeholders");
+
+    std::size_t row = 0;
+    for (const CandleRecord& record : candles) {
+        if (row < placeholders) {
+            check(
+                record.timeText == placeholderLabel(static_cast<std::int32_t>(placeholders - row)),
+                "placeholder label");
+            check(record.open == 0 && record.high == 0 && record.low == 0 && record.close == 0,
+                  "placeholder prices");
+        } else {
+            const bool anyNan = std::isnan(record.open) || std::isnan(record.close) ||
+                                std::isnan(record.high) || std::isnan(record.low);
+            check(anyNan || record.high >= record.low, "high below low");
+            check(anyNan || (record.low <= record.open && record.open <= record.high),
+                  "open outside the range");
+            check(record.timeText.find(',') == std::string::npos, "comma in a time text");
+            check(record.complete == (row > placeholders || ticks.size() % perCandle == 0 ? 1 : 0),
+                  "complete flag");
+        }
+        ++row;
+    }
+
+    const std::string csv = csvOf(candles, settings);
+    const std::size_t fields = settings.noEma ? 5 : 6;
+    std::size_t lines = 0;
+    for (std::string_view rest = csv; !rest.empty(); ++lines) {
+        const std::size_t end = rest.find('\n');
+        check(end != std::string_view::npos, "a line without its newline");
+        const std::string_view line = rest.substr(0, end);
+        check(static_cast<std::size_t>(std::count(line.begin(), line.end(), ',')) == fields - 1,
+              "a line with the wrong number of fields");
+        rest.remove_prefix(end + 1);
+    }
+    check(lines == candles.size() + (settings.noHeader ? 0 : 1), "line count");
+    return 0;
+}
