@@ -2,7 +2,8 @@
 # The whole test suite, as CI runs it:
 #   1. g++ release build with warnings as errors, unit and end-to-end tests;
 #   2. clang build under AddressSanitizer and UndefinedBehaviorSanitizer, the same tests;
-#   3. each fuzz target for FUZZ_SECONDS (default 30) seconds.
+#   3. the end-to-end cases once more under valgrind's memcheck (leaks count as errors);
+#   4. each fuzz target for FUZZ_SECONDS (default 30) seconds.
 # Installs the packages that steps 2 and 3 need when they are missing (run as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,12 +11,16 @@ cd "$(dirname "$0")/.."
 missing=()
 command -v clang++ >/dev/null 2>&1 || missing+=(clang)
 dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || missing+=(libclang-rt-14-dev)
+command -v valgrind >/dev/null 2>&1 || missing+=(valgrind)
 if [ ${#missing[@]} -gt 0 ]; then
     apt-get install -y "${missing[@]}"
 fi
 
 cmake --workflow --preset test
 cmake --workflow --preset sanitize
+mkdir -p build/test/valgrind
+VELLUMBROOK_TEST_WRAPPER="valgrind -q --error-exitcode=99 --leak-check=full --show-leak-kinds=all --errors-for-leak-kinds=all --log-file=$PWD/build/test/valgrind/%p.log" \
+    ctest --test-dir build/test -R Golden -j 2 --output-on-failure
 if [ -f tests/fuzz/run.sh ]; then
     bash tests/fuzz/run.sh "${FUZZ_SECONDS:-30}"
 fi

@@ -1,5 +1,7 @@
 #include "app/run.hpp"
 
+#include <exception>
+#include <new>
 #include <string>
 
 #include "app/options.hpp"
@@ -43,6 +45,18 @@ Flow buildCandles(const TickLines& ticks, const RunSettings& settings, CandleLis
     }
 }
 
+Flow convert(const RunSettings& settings, const Console& console) {
+    TickLines ticks;
+    if (readTicks(settings, ticks, console) == Flow::fail) {
+        return Flow::fail;
+    }
+    CandleList candles;
+    if (buildCandles(ticks, settings, candles, console) == Flow::fail) {
+        return Flow::fail;
+    }
+    return writeCsv(candles, settings, console);
+}
+
 }  // namespace
 
 int runVellumbrook(int argc, char** argv, const Console& console) {
@@ -51,18 +65,16 @@ int runVellumbrook(int argc, char** argv, const Console& console) {
     if (processOptions(argc, argv, settings, scanner, console) == Flow::fail) {
         return kFailure;
     }
-    TickLines ticks;
-    if (readTicks(settings, ticks, console) == Flow::fail) {
-        return kFailure;
+    // Nothing has been written to standard output when these are thrown: the table is only
+    // printed once it is complete.
+    try {
+        return convert(settings, console) == Flow::proceed ? kSuccess : kFailure;
+    } catch (const std::bad_alloc&) {
+        console.reportError("Memory Error", "-f", settings.fileName, "out of memory");
+    } catch (const std::exception& error) {
+        console.reportError("Run Error", "-f", settings.fileName, error.what());
     }
-    CandleList candles;
-    if (buildCandles(ticks, settings, candles, console) == Flow::fail) {
-        return kFailure;
-    }
-    if (writeCsv(candles, settings, console) == Flow::fail) {
-        return kFailure;
-    }
-    return kSuccess;
+    return kFailure;
 }
 
 }  // namespace vellumbrook

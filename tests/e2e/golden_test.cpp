@@ -7,21 +7,19 @@
 //   stdin          optional: fed to the binary through a pipe
 //   stdout-device  optional: a path opened as standard output instead of a capture file
 // plus whatever input files the arguments name; the binary runs inside the case folder.
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/run_binary.hpp"
+
+namespace vellumbrook {
 namespace {
 
 namespace fs = std::filesystem;
@@ -37,85 +35,20 @@ std::string readIfPresent(const fs::path& path, const std::string& otherwise = "
     return fs::exists(path) ? readFile(path) : otherwise;
 }
 
-std::vector<std::string> argumentsOf(const fs::path& path) {
-    std::vector<std::string> args;
-    std::istringstream lines(readFile(path));
+testing::BinaryRun runOf(const fs::path& caseDir) {
+    testing::BinaryRun run;
+    run.workingDirectory = caseDir;
+    std::istringstream lines(readFile(caseDir / "args"));
     for (std::string line; std::getline(lines, line);) {
-        args.push_back(line);
+        run.args.push_back(line);
     }
-    return args;
-}
-
-struct Outcome {
-    std::string out;
-    std::string err;
-    int status = -1;
-};
-
-int openCapture(const fs::path& path) {
-    return ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-}
-
-Outcome run(const fs::path& caseDir) {
-    const fs::path scratch =
-        fs::temp_directory_path() / ("vellumbrook-golden-" + caseDir.filename().string());
-    fs::create_directories(scratch);
-    const fs::path outPath = scratch / "stdout";
-    const fs::path errPath = scratch / "stderr";
-    const fs::path device = readIfPresent(caseDir / "stdout-device");
-    const bool pipeInput = fs::exists(caseDir / "stdin");
-    const std::string input = readIfPresent(caseDir / "stdin");
-
-    std::vector<std::string> args = argumentsOf(caseDir / "args");
-    args.insert(args.begin(), "vellumbrook");
-    std::vector<char*> argv;
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
+    if (fs::exists(caseDir / "stdin")) {
+        run.pipedInput = readFile(caseDir / "stdin");
     }
-    argv.push_back(nullptr);
-
-    int feed[2] = {-1, -1};
-    if (pipeInput && ::pipe(feed) != 0) {
-        return {};
+    if (fs::exists(caseDir / "stdout-device")) {
+        run.stdoutDevice = readFile(caseDir / "stdout-device");
     }
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int in = pipeInput ? feed[0] : ::open("/dev/null", O_RDONLY);
-        const int out =
-            device.empty() ? openCapture(outPath) : ::open(device.c_str(), O_WRONLY | O_CLOEXEC);
-        const int err = openCapture(errPath);
-        if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
-            ::dup2(err, 2) < 0 || ::chdir(caseDir.c_str()) != 0) {
-            ::_exit(126);
-        }
-        if (pipeInput) {
-            ::close(feed[1]);
-        }
-        ::alarm(120);  // a hang fails the case instead of the whole suite
-        ::execv(VELLUMBROOK_BINARY, argv.data());
-        ::_exit(127);
-    }
-    if (pipeInput) {
-        ::close(feed[0]);
-        std::signal(SIGPIPE, SIG_IGN);
-        for (std::size_t sent = 0; sent < input.size();) {
-            const ssize_t n = ::write(feed[1], input.data() + sent, input.size() - sent);
-            if (n <= 0) {
-                break;
-            }
-            sent += static_cast<std::size_t>(n);
-        }
-        ::close(feed[1]);
-    }
-    int wait = 0;
-    while (::waitpid(child, &wait, 0) < 0 && errno == EINTR) {
-    }
-    Outcome outcome;
-    outcome.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : 128 + WTERMSIG(wait);
-    outcome.out = device.empty() ? readFile(outPath) : "";
-    outcome.err = readFile(errPath);
-    fs::remove_all(scratch);
-    return outcome;
+    return run;
 }
 
 std::vector<std::string> caseNames() {
@@ -133,7 +66,7 @@ class Golden : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(Golden, MatchesExactly) {
     const fs::path caseDir = fs::path(GOLDEN_DIR) / GetParam();
-    const Outcome got = run(caseDir);
+    const testing::BinaryOutcome got = testing::runBinary(runOf(caseDir));
     EXPECT_EQ(got.status, std::stoi(readIfPresent(caseDir / "status", "0")));
     if (!fs::exists(caseDir / "stdout-device")) {
         EXPECT_EQ(got.out, readIfPresent(caseDir / "stdout"));
@@ -146,11 +79,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, Golden, ::testing::ValuesIn(caseNames()),
                              std::string name = info.param;
                              std::replace_if(
                                  name.begin(), name.end(),
-                                 [](char c) {
-                                     return !std::isalnum(static_cast<unsigned char>(c));
-                                 },
-                                 '_');
+                                 [](unsigned char c) { return std::isalnum(c) == 0; }, '_');
                              return name;
                          });
 
 }  // namespace
+}  // namespace vellumbrook

@@ -1,0 +1,140 @@
+// Inputs built to break a converter: huge lines, floods of empty lines, binary garbage,
+// extreme option values. Each must end in the exact output or one clear error line.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "support/run_binary.hpp"
+
+namespace vellumbrook {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Hostile : public ::testing::Test {
+  protected:
+    fs::path file =
+        fs::temp_directory_path() / ("vellumbrook-hostile-" + std::to_string(::getpid()));
+    void write(const std::string& bytes) { std::ofstream(file, std::ios::binary) << bytes; }
+    void TearDown() override { fs::remove(file); }
+    testing::BinaryOutcome convert(std::vector<std::string> options) {
+        testing::BinaryRun run;
+        run.args = {"-f", file.string()};
+        run.args.insert(run.args.end(), options.begin(), options.end());
+        return testing::runBinary(run);
+    }
+};
+
+std::string repeated(const std::string& text, std::size_t times) {
+    std::string out;
+    out.reserve(text.size() * times);
+    for (std::size_t i = 0; i < times; ++i) {
+        out += text;
+    }
+    return out;
+}
+
+TEST_F(Hostile, HugeLineWithoutCommasIsOneEmptyCandle) {
+    write(std::string(50u << 20, 'x') + "\n");
+    const testing::BinaryOutcome got = convert({});
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(got.out, "Date,Open,High,Low,Close,ema(20)\n+00001,0,0,0,0,0\n,0,0,0,0,0\n");
+    EXPECT_EQ(got.err, "");
+}
+
+TEST_F(Hostile, HugeLineWithCommasKeepsItsLastFields) {
+    write(repeated("ab,", (50u << 20) / 3) + "T,1.5,x\n");
+    const testing::BinaryOutcome got = convert({"-q", "-a", "-m", "0"});
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(got.out, "T,1.5,1.5,1.5,1.5\n");
+}
+
+TEST_F(Hostile, MillionEmptyLinesMakeEmptyCandles) {
+    write(std::string(1000000, '\n'));
+    const testing::BinaryOutcome got = convert({"-q", "-a", "-m", "0"});
+    EXPECT_EQ(got.status, 0);
+    // 1,000,000 = 50 + 14285 x 70: one partial candle and 14285 full ones, all without ticks.
+    EXPECT_EQ(got.out, repeated(",0,0,0,0\n", 14286));
+}
+
+TEST_F(Hostile, LineOfCommasHasAnEmptyPrice) {
+    write(std::string(100000, ',') + "\n");
+    const testing::BinaryOutcome got = convert({});
+    EXPECT_EQ(got.status, 1);
+    EXPECT_EQ(got.out, "");
+    EXPECT_EQ(got.err, "Price Error : line 1 : '' : invalid stod argument\n");
+}
+
+TEST_F(Hostile, BinaryGarbageEndsCleanly) {
+    std::uint64_t state = 42;
+    for (int round = 0; round < 20; ++round) {
+        std::string bytes;
+        for (int i = 0; i < 20000; ++i) {
+            state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+            bytes += static_cast<char>(state >> 56);
+        }
+        write(bytes);
+        const testing::BinaryOutcome got = convert({"-t", std::to_string(1 + round)});
+        if (got.status == 0) {
+            EXPECT_EQ(got.err, "");
+            EXPECT_EQ(got.out.rfind("Date,Open,High,Low,Close,ema(20)\n", 0), 0U);
+        } else {
+            EXPECT_EQ(got.status, 1);
+            EXPECT_EQ(got.out, "");
+            EXPECT_EQ(got.err.rfind("Price Error : line ", 0), 0U) << got.err;
+        }
+    }
+}
+
+TEST_F(Hostile, HundredThousandPlaceholdersCountDownPastFiveDigits) {
+    write("S,T,2,x\n");
+    const testing::BinaryOutcome got = convert({"-m", "100000", "-q", "-a"});
+    ASSERT_EQ(got.status, 0);
+    std::string expected;
+    for (int number = 100000; number >= 1; --number) {
+        const std::string digits = std::to_string(number);
+        expected += '+';
+        expected.append(digits.size() < 5 ? 5 - digits.size() : 0, '0');
+        expected.append(digits).append(",0,0,0,0\n");
+    }
+    expected += "T,2,2,2,2\n";
+    EXPECT_EQ(got.out, expected);
+}
+
+TEST_F(Hostile, LargestValuesWithLeadingZeros) {
+    write("S,T1,1,x\nS,T2,2,x\n");
+    const testing::BinaryOutcome got = convert(
+        {"-t", "0002147483647", "-c", "02147483647", "-j", "002147483647", "-i", "02147483647"});
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(got.out,
+              "Date,Open,High,Low,Close,ema(2147483647)\n+00001,0,0,0,0,0\nT1,2,2,1,1,0\n");
+}
+
+// Sanitizers reserve more address space than the limit leaves.
+#if defined(__SANITIZE_ADDRESS__)
+#define VELLUMBROOK_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VELLUMBROOK_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+TEST_F(Hostile, RunningOutOfMemoryIsAnErrorNotACrash) {
+#ifdef VELLUMBROOK_ADDRESS_SANITIZER
+    GTEST_SKIP() << "an address space limit cannot hold under AddressSanitizer";
+#endif
+    write("S,T,2,x\n");
+    testing::BinaryRun run;
+    run.args = {"-f", file.string(), "-m", "20000000"};
+    run.addressSpaceLimit = std::size_t{256} << 20;
+    const testing::BinaryOutcome got = testing::runBinary(run);
+    EXPECT_EQ(got.status, 1);
+    EXPECT_EQ(got.out, "");
+    EXPECT_EQ(got.err, "Memory Error : -f : '" + file.string() + "' : out of memory\n");
+}
+
+}  // namespace
+}  // namespace vellumbrook

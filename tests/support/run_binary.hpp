@@ -1,0 +1,29 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vellumbrook::testing {
+
+struct BinaryRun {
+    std::vector<std::string> args;  // without argv[0], which is "vellumbrook"
+    std::filesystem::path workingDirectory = std::filesystem::temp_directory_path();
+    std::optional<std::string> pipedInput;              // fed through a pipe when given
+    std::optional<std::filesystem::path> stdoutDevice;  // opened as standard output instead
+    std::optional<std::size_t> addressSpaceLimit;       // bytes, for running out of memory
+};
+
+struct BinaryOutcome {
+    std::string out;
+    std::string err;
+    int status = -1;  // the exit status, or 128 + the signal that ended the process
+};
+
+// Runs the built converter, with a time limit, and collects what it wrote. When the
+// environment variable VELLUMBROOK_TEST_WRAPPER is set (for example to a valgrind command
+// line), its words are put in front of the binary.
+BinaryOutcome runBinary(const BinaryRun& run);
+
+}  // namespace vellumbrook::testing
