@@ -4,7 +4,7 @@
 #   2. clang build under AddressSanitizer and UndefinedBehaviorSanitizer, the same tests;
 #   3. the end-to-end cases once more under valgrind's memcheck (leaks count as errors);
 #   4. each fuzz target for FUZZ_SECONDS (default 30) seconds.
-# Installs the packages that steps 2 and 3 need when they are missing (run as root).
+# Installs the packages that steps 2 to 4 need when they are missing (run as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,6 +21,4 @@ cmake --workflow --preset sanitize
 mkdir -p build/test/valgrind
 VELLUMBROOK_TEST_WRAPPER="valgrind -q --error-exitcode=99 --leak-check=full --show-leak-kinds=all --errors-for-leak-kinds=all --log-file=$PWD/build/test/valgrind/%p.log" \
     ctest --test-dir build/test -R Golden -j 2 --output-on-failure
-if [ -f tests/fuzz/run.sh ]; then
-    bash tests/fuzz/run.sh "${FUZZ_SECONDS:-30}"
-fi
+bash tests/fuzz/run.sh "${FUZZ_SECONDS:-30}"

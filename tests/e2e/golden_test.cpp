@@ -24,12 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testing::readFile;
 
 std::string readIfPresent(const fs::path& path, const std::string& otherwise = "") {
     return fs::exists(path) ? readFile(path) : otherwise;

@@ -8,17 +8,12 @@
 #include <vector>
 
 #include "app/options.hpp"
+#include "fuzz/check.hpp"
 
 namespace {
 
 using namespace vellumbrook;
-
-void check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
+using fuzz::check;
 
 struct Captured {
     char* text = nullptr;

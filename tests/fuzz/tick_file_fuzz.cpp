@@ -11,19 +11,14 @@
 #include "app/console.hpp"
 #include "candles/aggregation.hpp"
 #include "candles/candle_builder.hpp"
+#include "fuzz/check.hpp"
 #include "input/tick_file.hpp"
 #include "output/csv_writer.hpp"
 
 namespace {
 
 using namespace vellumbrook;
-
-void check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
+using fuzz::check;
 
 RunSettings settingsFrom(const std::uint8_t* data, std::size_t size) {
     RunSettings settings;

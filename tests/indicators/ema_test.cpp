@@ -29,6 +29,14 @@ std::vector<double> emaColumn(const CandleList& list) {
     return column;
 }
 
+CandleBuilder builderWith(std::int32_t span, std::int32_t placeholders, std::int32_t offset) {
+    CandleBuilder builder;
+    builder.emaSpan = span;
+    builder.futureCount = placeholders;
+    builder.emaOffset = offset;
+    return builder;
+}
+
 struct EmaCase {
     const char* name;
     std::int32_t span;
@@ -43,10 +51,7 @@ class EmaColumns : public ::testing::TestWithParam<EmaCase> {};
 TEST_P(EmaColumns, MatchTheWorkedValues) {
     const EmaCase& c = GetParam();
     CandleList list = rows(c.placeholders, c.closesNewestFirst);
-    CandleBuilder builder;
-    builder.emaSpan = c.span;
-    builder.futureCount = c.placeholders;
-    builder.emaOffset = c.offset;
+    CandleBuilder builder = builderWith(c.span, c.placeholders, c.offset);
     builder.computeEma(list);
     EXPECT_EQ(emaColumn(list), c.column);
 }
@@ -72,19 +77,13 @@ TEST(Ema, ForwardPassKeepsItsOrderOfOperations) {
     // The doubled close is summed first: (2 * 12 + (0.1 + 0.1)) / 4 is 6.05, while adding the
     // close twice in turn would give 6.050000000000001.
     CandleList list = rows(1, {0.1, 12, 12, 12});
-    CandleBuilder builder;
-    builder.emaSpan = 3;
-    builder.futureCount = 1;
-    builder.emaOffset = 1;
+    CandleBuilder builder = builderWith(3, 1, 1);
     builder.computeEma(list);
     EXPECT_EQ(list.front().ema, 6.05);
 }
 
 TEST(Ema, SeedIsComputedOncePerBuilder) {
-    CandleBuilder builder;
-    builder.emaSpan = 3;
-    builder.futureCount = 1;
-    builder.emaOffset = 1;
+    CandleBuilder builder = builderWith(3, 1, 1);
     CandleList first = rows(1, kSix);
     builder.computeEma(first);
     EXPECT_FALSE(builder.emaSeedPending);
@@ -94,10 +93,7 @@ TEST(Ema, SeedIsComputedOncePerBuilder) {
 }
 
 TEST(Ema, TooFewCandlesLeaveTheSeedPending) {
-    CandleBuilder builder;
-    builder.emaSpan = 20;
-    builder.futureCount = 1;
-    builder.emaOffset = 1;
+    CandleBuilder builder = builderWith(20, 1, 1);
     CandleList list = rows(1, kSix);
     builder.computeEma(list);
     EXPECT_TRUE(builder.emaSeedPending);

@@ -13,16 +13,9 @@
 
 namespace vellumbrook::testing {
 
-namespace {
-
 namespace fs = std::filesystem;
 
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+namespace {
 
 std::vector<std::string> wrapperWords() {
     std::vector<std::string> words;
@@ -50,6 +43,13 @@ void sendAll(int fd, const std::string& text) {
 }
 
 }  // namespace
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 BinaryOutcome runBinary(const BinaryRun& run) {
     char scratchTemplate[] = "/tmp/vellumbrook-run-XXXXXX";
@@ -113,8 +113,8 @@ BinaryOutcome runBinary(const BinaryRun& run) {
     }
     BinaryOutcome outcome;
     outcome.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : 128 + WTERMSIG(wait);
-    outcome.out = run.stdoutDevice ? "" : readAll(outPath);
-    outcome.err = readAll(errPath);
+    outcome.out = run.stdoutDevice ? "" : readFile(outPath);
+    outcome.err = readFile(errPath);
     fs::remove_all(scratch);
     return outcome;
 }

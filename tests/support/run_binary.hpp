@@ -21,6 +21,8 @@ struct BinaryOutcome {
     int status = -1;  // the exit status, or 128 + the signal that ended the process
 };
 
+std::string readFile(const std::filesystem::path& path);
+
 // Runs the built converter, with a time limit, and collects what it wrote. When the
 // environment variable VELLUMBROOK_TEST_WRAPPER is set (for example to a valgrind command
 // line), its words are put in front of the binary.
