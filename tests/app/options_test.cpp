@@ -110,66 +110,23 @@ TEST_P(Rejected, EndWithOneMessage) {
     EXPECT_EQ(got.err, GetParam().err);
 }
 
+// The exact lines of every refusal are checked end to end (tests/golden); these are the
+// cases that only an in-process run shows cheaply.
 INSTANTIATE_TEST_SUITE_P(
     ProcessOptions, Rejected,
-    ::testing::Values(
-        RejectedCase{{"-t", "abc", "-f", "x"}, "", "Ticks Error : -t : 'abc'\n"},
-        RejectedCase{{"-t", "5", "-t", "x", "-f", "x"}, "", "Ticks Error : -t : 'x'\n"},
-        RejectedCase{{"-t", "", "-f", "x"}, "", "Ticks Error : -t : ''\n"},
-        RejectedCase{
-            {"-c", "2147483648", "-f", "x"}, "", "Candle Sticks Error : -c : '2147483648'\n"},
-        RejectedCase{
-            {"-c", "99999999999", "-f", "x"}, "", "Candle Sticks Error : -c : '99999999999'\n"},
-        RejectedCase{{"-m", "-1", "-f", "x"}, "", "Future Candle Sticks Error : -m : '-1'\n"},
-        RejectedCase{{"-i", "x", "-t", "y", "-f", "x"}, "", "EMA Offset Error : -i : 'x'\n"},
-        RejectedCase{
-            {"-c", "y", "-m", "+1", "-f", "x"}, "", "Future Candle Sticks Error : -m : '+1'\n"},
-        RejectedCase{{"-j", "0", "-f", "x"}, "", "EMA Span Error : -j : '0'\n"},
-        RejectedCase{{"-j", "000", "-f", "x"}, "", "EMA Span Error : -j : '000'\n"},
-        RejectedCase{{"-j", "1 ", "-f", "x"}, "", "EMA Span Error : -j : '1 '\n"},
-        RejectedCase{
-            {"-x"}, "error! opt:'63' optopt:'120'\n", "vellumbrook: invalid option -- x\n"},
-        RejectedCase{{"-f"},
-                     "error! opt:'63' optopt:'102'\n",
-                     "vellumbrook: option requires an argument -- f\n"},
-        RejectedCase{{"-h", "x"}, "error! opt:'104' optopt:'0'\n", ""},
-        RejectedCase{{"-:"}, "error! opt:'58' optopt:'0'\n", ""},
-        RejectedCase{{"-t", "x", "-v"}, "", "Ticks Error : -t : 'x'\n"}));
+    ::testing::Values(RejectedCase{{"-c", "99999999999", "-f", "x"},
+                                   "",
+                                   "Candle Sticks Error : -c : '99999999999'\n"},
+                      RejectedCase{{"-j", "1 ", "-f", "x"}, "", "EMA Span Error : -j : '1 '\n"},
+                      RejectedCase{{"-f"},
+                                   "error! opt:'63' optopt:'102'\n",
+                                   "vellumbrook: option requires an argument -- f\n"}));
 
-std::string usageWith(const std::string& ticks, const std::string& future,
-                      const std::string& offset, const std::string& span) {
-    return "Vellumbrook.exe (1.00)\n"
-           "  Converts price ticks, newest first, into candlestick CSV with an EMA column.\n"
-           "  Usage: Vellumbrook.exe -f'FILENAME'\n"
-           "\n"
-           "       OPTIONS               : VALUE \n"
-           "  -----------------------------------------------\n"
-           "  -v : Show Options          : ''\n"
-           "  -f : File Name             : '-f'FILENAME'\n"
-           "  -t : Ticks By Candle Stick : '-t" +
-           ticks +
-           "'\n"
-           "  -c : Candle Sticks         : '-c2147483647'\n"
-           "  -m : Future Candle Sticks  : '-m" +
-           future +
-           "'\n"
-           "  -a : Header                : ''\n"
-           "  -q : Technical             : ''\n"
-           "  -i : EMA Offset            : '-i" +
-           offset +
-           "'\n"
-           "  -j : EMA Span              : '-j" +
-           span + "'\n";
-}
-
-TEST(ProcessOptions, UsageScreenShowsTheSettings) {
-    EXPECT_EQ(process({}).out, usageWith("70", "1", "1", "20"));
-    const Processed shown =
-        process({"-v", "-t", "100", "-c", "5", "-m", "3", "-i", "2", "-j", "9", "-f", "x"});
+TEST(ProcessOptions, UsageScreenShowsTheValuesInForce) {
+    const Processed shown = process({"-v", "-t", "100", "-c", "5", "-f", "x"});
     EXPECT_EQ(shown.flow, Flow::fail);
-    EXPECT_EQ(shown.out, usageWith("100", "3", "2", "9"));
-    EXPECT_EQ(process({"-q", "-j", "50", "-v"}).out, usageWith("70", "1", "1", "20"));
-    EXPECT_EQ(process({"-t", "5"}).out, usageWith("5", "1", "1", "20"));
+    EXPECT_NE(shown.out.find("  -t : Ticks By Candle Stick : '-t100'\n"), std::string::npos);
+    EXPECT_NE(shown.out.find("  -c : Candle Sticks         : '-c2147483647'\n"), std::string::npos);
 }
 
 }  // namespace
