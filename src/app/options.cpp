@@ -55,8 +55,6 @@ Flow scan(int argc, char** argv, RunSettings& settings, OptionScanner& scanner,
             case 'c':
                 settings.candleLimitText = value;
                 break;
-            case 'd':
-                break;
             case 'f':
                 settings.fileGiven = 1;
                 settings.fileName = value;
@@ -73,18 +71,19 @@ Flow scan(int argc, char** argv, RunSettings& settings, OptionScanner& scanner,
             case 'q':
                 settings.noEma = 1;
                 break;
-            case 'r':
-                break;
-            case 's':
-                break;
             case 't':
                 settings.ticksPerCandleText = value;
-                break;
-            case 'u':
                 break;
             case 'v':
                 settings.showOptions = 1;
                 break;
+            // Accepted for the callers that pass them; -s and -u consume a value.
+            case 'd':
+            case 'r':
+            case 's':
+            case 'u':
+                break;
+            // '?' and ':' from the scanner, and -h, which is listed only to be refused.
             default:
                 return reject(code, scanner.optopt, console);
         }
