@@ -31,7 +31,7 @@ class CandleBuilder {
     bool emaSeedPending = true;
 
     // Fills the empty `candles`. Throws PriceError, leaving `candles` empty, when a price of an
-    // aggregated group does not convert.
+    // aggregated group does not convert, and std::bad_alloc when the rows cannot be held.
     void build(const TickLines& ticks, const RunSettings& settings, CandleList& candles);
 
     void plan(const TickLines& ticks, const RunSettings& settings);
@@ -46,5 +46,8 @@ class CandleBuilder {
 
 // "+" and the number, zero-padded to five digits: +00001, +99999, +100000.
 std::string placeholderLabel(std::int32_t number);
+
+// How many rows of the candle list the machine's physical memory could hold at most.
+std::size_t rowsThatFitInMemory();
 
 }  // namespace vellumbrook

@@ -1,8 +1,22 @@
+#include <unistd.h>
+
+#include <new>
 #include <string>
 
 #include "candles/candle_builder.hpp"
 
 namespace vellumbrook {
+
+std::size_t rowsThatFitInMemory() {
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) {
+        return static_cast<std::size_t>(-1);
+    }
+    // A row of the list costs its record plus the list's two links.
+    constexpr std::size_t kRowBytes = sizeof(CandleRecord) + 2 * sizeof(void*);
+    return static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize) / kRowBytes;
+}
 
 std::string placeholderLabel(std::int32_t number) {
     std::string digits = std::to_string(number);
@@ -13,6 +27,12 @@ std::string placeholderLabel(std::int32_t number) {
 }
 
 void CandleBuilder::addPlaceholders(CandleList& candles) const {
+    // Every placeholder is a row of its own. Row by row, memory would only run out after the
+    // machine had been driven into swapping or the kernel had killed the process, so a count
+    // that cannot fit in physical memory is refused at once.
+    if (futureCount > 0 && static_cast<std::size_t>(futureCount) > rowsThatFitInMemory()) {
+        throw std::bad_alloc();
+    }
     // Each placeholder goes in front of the one before, so the farthest future comes first.
     for (std::int32_t number = 1; number <= futureCount; ++number) {
         CandleRecord placeholder;

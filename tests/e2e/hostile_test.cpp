@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "candles/candle_builder.hpp"
 #include "support/run_binary.hpp"
 
 namespace vellumbrook {
@@ -131,6 +132,17 @@ TEST_F(Hostile, RunningOutOfMemoryIsAnErrorNotACrash) {
     run.args = {"-f", file.string(), "-m", "20000000"};
     run.addressSpaceLimit = std::size_t{256} << 20;
     const testing::BinaryOutcome got = testing::runBinary(run);
+    EXPECT_EQ(got.status, 1);
+    EXPECT_EQ(got.out, "");
+    EXPECT_EQ(got.err, "Memory Error : -f : '" + file.string() + "' : out of memory\n");
+}
+
+TEST_F(Hostile, MorePlaceholdersThanMemoryCanHoldAreRefusedAtOnce) {
+    if (rowsThatFitInMemory() >= 2147483647U) {
+        GTEST_SKIP() << "this machine could hold 2147483647 rows";
+    }
+    write("S,T,2,x\n");
+    const testing::BinaryOutcome got = convert({"-m", "2147483647"});
     EXPECT_EQ(got.status, 1);
     EXPECT_EQ(got.out, "");
     EXPECT_EQ(got.err, "Memory Error : -f : '" + file.string() + "' : out of memory\n");
