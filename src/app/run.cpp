@@ -1,5 +1,7 @@
 #include "app/run.hpp"
 
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <new>
 #include <string>
@@ -17,8 +19,16 @@ namespace {
 constexpr int kSuccess = 0;
 constexpr int kFailure = 1;
 
-Flow readTicks(const RunSettings& settings, TickLines& ticks, const Console& console) {
-    switch (readTickFile(settings.fileName, ticks)) {
+// Where input that cannot be read twice is copied, as for any Unix tool: $TMPDIR, else /tmp.
+std::string temporaryDirectory() {
+    const char* directory = std::getenv("TMPDIR");
+    return directory != nullptr && *directory != '\0' ? directory : "/tmp";
+}
+
+Flow readTicks(const RunSettings& settings, TickFile& ticks, const Console& console) {
+    const std::string directory = temporaryDirectory();
+    const TickFileResult result = readTickFile(settings.fileName, directory, ticks);
+    switch (result.status) {
         case TickFileStatus::read:
             return Flow::proceed;
         case TickFileStatus::cannotOpen:
@@ -28,25 +38,45 @@ Flow readTicks(const RunSettings& settings, TickLines& ticks, const Console& con
             // A table cut short by a read error would look complete; print none.
             console.reportError("File Read Error", "-f", settings.fileName);
             return Flow::fail;
+        case TickFileStatus::temporaryFileError:
+            console.reportError("Temporary File Error", "TMPDIR", directory,
+                                std::strerror(result.errorNumber));
+            return Flow::fail;
     }
     return Flow::fail;
 }
 
-Flow buildCandles(const TickLines& ticks, const RunSettings& settings, CandleList& candles,
+CandleSettings candleSettingsOf(const RunSettings& settings) {
+    return {settings.ticksPerCandle, settings.candleLimit, settings.futureCount, settings.emaOffset,
+            settings.emaSpan};
+}
+
+Flow buildCandles(const TickFile& ticks, const RunSettings& settings, CandleList& candles,
                   const Console& console) {
     try {
         CandleBuilder builder;
-        builder.build(ticks, settings, candles);
+        builder.build(ticks, candleSettingsOf(settings), candles);
         return Flow::proceed;
     } catch (const PriceError& error) {
         console.reportError("Price Error", "line " + std::to_string(error.lineNumber()),
                             error.priceText(), error.what());
         return Flow::fail;
+    } catch (const TickReadError&) {
+        // Unreadable the second time, or no longer holding the lines it was counted with.
+        console.reportError("File Read Error", "-f", settings.fileName);
+        return Flow::fail;
     }
 }
 
+Flow printCandles(const CandleList& candles, const RunSettings& settings, const Console& console) {
+    const CsvLayout layout{settings.noHeader == 0, settings.noEma == 0, settings.emaSpan};
+    const bool written = writeCsv(
+        candles, layout, [&console](std::string_view line) { return console.writeOutLine(line); });
+    return written ? Flow::proceed : Flow::fail;
+}
+
 Flow convert(const RunSettings& settings, const Console& console) {
-    TickLines ticks;
+    TickFile ticks;
     if (readTicks(settings, ticks, console) == Flow::fail) {
         return Flow::fail;
     }
@@ -54,7 +84,7 @@ Flow convert(const RunSettings& settings, const Console& console) {
     if (buildCandles(ticks, settings, candles, console) == Flow::fail) {
         return Flow::fail;
     }
-    return writeCsv(candles, settings, console);
+    return printCandles(candles, settings, console);
 }
 
 }  // namespace

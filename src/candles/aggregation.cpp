@@ -46,21 +46,20 @@ class PriceRange {
 
 }  // namespace
 
-void aggregateGroup(const std::vector<std::string_view>& groupLines, std::size_t firstLineNumber,
-                    CandleRecord& record, std::uint8_t complete, TickLineParser& parser) {
+void aggregateGroup(LineReader& lines, std::int32_t groupSize, std::size_t firstLineNumber,
+                    CandleRecord& record, std::uint8_t complete) {
     record.complete = complete;
     // A group without a usable line keeps the empty values the record started with.
     bool anyUsable = false;
     PriceRange range;
-    std::size_t lineNumber = firstLineNumber;
-    for (const std::string_view line : groupLines) {
+    std::string_view line;
+    for (std::int32_t taken = 0; taken < groupSize && lines.nextLine(line); ++taken) {
         std::optional<TickRecord> tick;
         try {
-            tick = parser.parseTickLine(line);
+            tick = parseTickLine(line);
         } catch (const PriceConversionError& error) {
-            throw PriceError(lineNumber, error);
+            throw PriceError(firstLineNumber + static_cast<std::size_t>(taken), error);
         }
-        ++lineNumber;
         if (!tick) {
             continue;
         }

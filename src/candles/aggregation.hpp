@@ -4,10 +4,9 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
-#include <string_view>
-#include <vector>
 
 #include "candles/candle_record.hpp"
+#include "input/tick_file.hpp"
 #include "input/tick_line.hpp"
 
 namespace vellumbrook {
@@ -27,10 +26,11 @@ class PriceError : public std::runtime_error {
     std::string priceText_;
 };
 
-// Fills `record` from one group of tick lines in file order, newest first: the close and the
-// time text come from the first usable line, the open from the last. `firstLineNumber` is the
-// file line number of the group's first line, for error messages. Throws PriceError.
-void aggregateGroup(const std::vector<std::string_view>& groupLines, std::size_t firstLineNumber,
-                    CandleRecord& record, std::uint8_t complete, TickLineParser& parser);
+// Fills `record` from the next `groupSize` lines of `lines`, taken one at a time in file
+// order, newest first: the close and the time text come from the first usable line, the
+// open from the last. `firstLineNumber` is the file line number of the group's first line,
+// for error messages. Throws PriceError, and TickReadError from the reader.
+void aggregateGroup(LineReader& lines, std::int32_t groupSize, std::size_t firstLineNumber,
+                    CandleRecord& record, std::uint8_t complete);
 
 }  // namespace vellumbrook

@@ -6,18 +6,19 @@
 
 namespace vellumbrook {
 
-void CandleBuilder::build(const TickLines& ticks, const RunSettings& settings,
+void CandleBuilder::build(const TickFile& ticks, const CandleSettings& settings,
                           CandleList& candles) {
-    plan(ticks, settings);
-    groupTicks(ticks, candles);
+    plan(ticks.lineCount, settings);
+    LineReader lines(ticks);
+    groupTicks(lines, candles);
     addPlaceholders(candles);
     computeEma(candles);
 }
 
-void CandleBuilder::plan(const TickLines& ticks, const RunSettings& settings) {
+void CandleBuilder::plan(std::int32_t lineCount, const CandleSettings& settings) {
     emaOffset = std::min(settings.emaOffset, settings.futureCount);
     emaSpan = settings.emaSpan;
-    tickCount = static_cast<std::int32_t>(ticks.size());
+    tickCount = lineCount;
     ticksPerCandle = std::max(settings.ticksPerCandle, std::int32_t{1});
     remainder = tickCount % ticksPerCandle;
     futureCount = settings.futureCount;
@@ -25,11 +26,12 @@ void CandleBuilder::plan(const TickLines& ticks, const RunSettings& settings) {
     candleCount = (tickCount - remainder) / ticksPerCandle + (remainder > 0 ? 1 : 0);
 }
 
-void CandleBuilder::groupTicks(const TickLines& ticks, CandleList& candles) {
+void CandleBuilder::groupTicks(LineReader& lines, CandleList& candles) {
     // The newest candle is the partial one, so when the lines do not divide evenly the first
     // group is short and marked incomplete.
     bool partialPending = remainder != 0;
     // The walk may build one group more than it keeps; the extra oldest one is dropped below.
+    // Lines behind the last walked group are never read.
     std::int32_t countdown = std::min(candleLimit, candleCount);
     if (!partialPending && countdown > 0) {
         --countdown;
@@ -37,24 +39,17 @@ void CandleBuilder::groupTicks(const TickLines& ticks, CandleList& candles) {
 
     // Built aside, so that a failing price leaves the caller's list untouched.
     CandleList built;
-    auto cursor = ticks.begin();
-    std::size_t lineNumber = 1;
-    while (cursor != ticks.end()) {
+    std::int32_t linesLeft = tickCount;
+    std::size_t firstLineNumber = 1;
+    while (linesLeft > 0) {
         const std::int32_t groupSize = partialPending ? remainder : ticksPerCandle;
-        const std::size_t firstLineNumber = lineNumber;
-        for (std::int32_t taken = 0; taken < groupSize && cursor != ticks.end(); ++taken) {
-            groupLines_.push_back(*cursor);
-            ++cursor;
-            ++lineNumber;
-        }
-        if (!groupLines_.empty()) {
-            CandleRecord record;
-            aggregateGroup(groupLines_, firstLineNumber, record, partialPending ? 0 : 1, parser_);
-            built.push_back(std::move(record));
-        }
-        groupLines_.clear();
+        CandleRecord record;
+        aggregateGroup(lines, groupSize, firstLineNumber, record, partialPending ? 0 : 1);
+        built.push_back(std::move(record));
+        linesLeft -= groupSize;
+        firstLineNumber += static_cast<std::size_t>(groupSize);
         partialPending = false;
-        if (cursor == ticks.end() || --countdown < 0) {
+        if (linesLeft == 0 || --countdown < 0) {
             break;
         }
     }

@@ -2,18 +2,24 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
-#include <vector>
 
-#include "app/run_settings.hpp"
 #include "candles/candle_record.hpp"
-#include "input/tick_line.hpp"
-#include "input/tick_lines.hpp"
+#include "input/tick_file.hpp"
 
 namespace vellumbrook {
 
-// Turns the tick lines into the finished candle list: works out the plan, then groups the
-// ticks into candles, puts the future placeholders in front and fills the EMA column.
+// What the candle plan takes from the command line.
+struct CandleSettings {
+    std::int32_t ticksPerCandle = 70;
+    std::int32_t candleLimit = 2147483647;
+    std::int32_t futureCount = 1;
+    std::int32_t emaOffset = 1;
+    std::int32_t emaSpan = 20;
+};
+
+// Turns the counted tick file into the finished candle list: works out the plan, then groups
+// the ticks into candles as they are read, puts the future placeholders in front and fills
+// the EMA column.
 class CandleBuilder {
   public:
     // The plan. emaOffset and ticksPerCandle may differ from the settings of the same name:
@@ -30,18 +36,16 @@ class CandleBuilder {
     // A process computes the EMA seed at most once.
     bool emaSeedPending = true;
 
-    // Fills the empty `candles`. Throws PriceError, leaving `candles` empty, when a price of an
-    // aggregated group does not convert, and std::bad_alloc when the rows cannot be held.
-    void build(const TickLines& ticks, const RunSettings& settings, CandleList& candles);
+    // Fills the empty `candles`, reading the tick file a second time. Throws PriceError,
+    // leaving `candles` empty, when a price of an aggregated group does not convert,
+    // TickReadError when the file cannot be read again as it was counted, and
+    // std::bad_alloc when the rows cannot be held.
+    void build(const TickFile& ticks, const CandleSettings& settings, CandleList& candles);
 
-    void plan(const TickLines& ticks, const RunSettings& settings);
-    void groupTicks(const TickLines& ticks, CandleList& candles);
+    void plan(std::int32_t lineCount, const CandleSettings& settings);
+    void groupTicks(LineReader& lines, CandleList& candles);
     void addPlaceholders(CandleList& candles) const;
     void computeEma(CandleList& candles);
-
-  private:
-    std::vector<std::string_view> groupLines_;
-    TickLineParser parser_;
 };
 
 // "+" and the number, zero-padded to five digits: +00001, +99999, +100000.

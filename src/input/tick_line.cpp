@@ -2,58 +2,73 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace vellumbrook {
 
 namespace {
 
-// Greedy groups: whatever the number of commas, groups 2 and 3 are the fields between the
-// last three commas.
-constexpr const char* kTickPattern = "(.*),(.*),(.*),(.*)";
+// The powers of ten that a double holds exactly.
+constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr int kMostFastDigits = 19;  // every 19-digit number fits in 64 bits
+constexpr std::uint64_t kLargestExactInteger = std::uint64_t{1} << 53;
 
-constexpr std::size_t kLongestPlainDecimal = 40;
-
-std::string_view textOf(const boost::sub_match<const char*>& group) {
-    return {group.first, static_cast<std::size_t>(group.second - group.first)};
-}
-
-// A plain decimal such as 1.10345 or -12: an optional minus, digits, and a point followed by
-// more digits. No such text can overflow or underflow.
-bool isPlainDecimal(std::string_view text) {
-    if (!text.empty() && text.front() == '-') {
+// Prices are nearly always short plain decimals such as 1.10345 or -12: an optional minus,
+// digits and at most one point. Their digits taken as an integer and the power of ten that
+// the point stands for are then both exact doubles, and one correctly rounded division gives
+// the nearest double to the decimal, which is what strtod gives too. Nothing for any other
+// text, which goes to strtod.
+std::optional<double> shortPlainDecimal(std::string_view text) {
+    const bool negative = !text.empty() && text.front() == '-';
+    if (negative) {
         text.remove_prefix(1);
     }
-    if (text.empty() || text.size() > kLongestPlainDecimal) {
-        return false;
+    std::uint64_t digits = 0;
+    int digitCount = 0;
+    int fractionDigits = -1;  // no point yet
+    for (const char c : text) {
+        if (c >= '0' && c <= '9') {
+            if (++digitCount > kMostFastDigits) {
+                return std::nullopt;
+            }
+            digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
+            fractionDigits += fractionDigits >= 0 ? 1 : 0;
+        } else if (c == '.' && fractionDigits < 0) {
+            fractionDigits = 0;
+        } else {
+            return std::nullopt;
+        }
     }
-    const std::size_t point = text.find('.');
-    const auto allDigits = [](std::string_view digits) {
-        return !digits.empty() && std::all_of(digits.begin(), digits.end(),
-                                              [](char c) { return c >= '0' && c <= '9'; });
-    };
-    if (point == std::string_view::npos) {
-        return allDigits(text);
+    const int scale = std::max(fractionDigits, 0);
+    if (digitCount == 0 || digits > kLargestExactInteger ||
+        scale >= static_cast<int>(std::size(kExactPowersOfTen))) {
+        return std::nullopt;
     }
-    return allDigits(text.substr(0, point)) && allDigits(text.substr(point + 1));
+    const double value = static_cast<double>(digits) / kExactPowersOfTen[scale];
+    return negative ? -value : value;
+}
+
+// The last comma in [begin, end), or nullptr.
+const char* lastComma(const char* begin, const char* end) {
+    return static_cast<const char*>(::memrchr(begin, ',', static_cast<std::size_t>(end - begin)));
 }
 
 }  // namespace
 
-double convertPrice(const std::string& priceText) {
-    // Prices are nearly always plain decimals. For them from_chars yields the same correctly
-    // rounded double as strtod at a fraction of the cost; every other form goes to strtod.
-    if (isPlainDecimal(priceText)) {
-        double value = 0.0;
-        (void)std::from_chars(priceText.data(), priceText.data() + priceText.size(), value);
-        return value;
+double convertPrice(std::string_view priceText) {
+    if (const std::optional<double> value = shortPlainDecimal(priceText)) {
+        return *value;
     }
+    const std::string terminated(priceText);  // strtod reads up to a NUL
     errno = 0;
     char* end = nullptr;
-    const double value = std::strtod(priceText.c_str(), &end);
-    if (end == priceText.c_str()) {
+    const double value = std::strtod(terminated.c_str(), &end);
+    if (end == terminated.c_str()) {
         throw PriceConversionError(priceText, "invalid stod argument");
     }
     if (errno == ERANGE) {
@@ -62,19 +77,31 @@ double convertPrice(const std::string& priceText) {
     return value;
 }
 
-TickLineParser::TickLineParser() : pattern_(kTickPattern) {}
-
-std::optional<TickRecord> TickLineParser::parseTickLine(std::string_view line) {
-    if (const void* nul = std::memchr(line.data(), '\0', line.size())) {
-        line =
-            line.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - line.data()));
+std::optional<TickFields> findTickFields(std::string_view line) {
+    if (line.empty()) {
+        return std::nullopt;  // and its data() may be null, which memchr must not see
     }
-    if (!boost::regex_search(line.data(), line.data() + line.size(), match_, pattern_)) {
+    const char* begin = line.data();
+    const char* end = begin + line.size();
+    if (const void* nul = std::memchr(begin, '\0', line.size())) {
+        end = static_cast<const char*>(nul);
+    }
+    const char* last = lastComma(begin, end);
+    const char* secondLast = last ? lastComma(begin, last) : nullptr;
+    const char* thirdLast = secondLast ? lastComma(begin, secondLast) : nullptr;
+    if (thirdLast == nullptr) {
         return std::nullopt;
     }
-    const std::string_view price = textOf(match_[3]);
-    priceText_.assign(price);
-    return TickRecord{textOf(match_[2]), convertPrice(priceText_)};
+    return TickFields{{thirdLast + 1, static_cast<std::size_t>(secondLast - thirdLast - 1)},
+                      {secondLast + 1, static_cast<std::size_t>(last - secondLast - 1)}};
+}
+
+std::optional<TickRecord> parseTickLine(std::string_view line) {
+    const std::optional<TickFields> fields = findTickFields(line);
+    if (!fields) {
+        return std::nullopt;
+    }
+    return TickRecord{fields->timeText, convertPrice(fields->priceText)};
 }
 
 }  // namespace vellumbrook

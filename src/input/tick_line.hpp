@@ -1,6 +1,5 @@
 #pragma once
 
-#include <boost/regex.hpp>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -25,25 +24,25 @@ class PriceConversionError : public std::runtime_error {
     std::string priceText_;
 };
 
-// Reads tick lines: the time text and the price are the third-last and second-last
-// comma-separated fields. The pattern is compiled once and the match results are reused;
-// both would give the same answers if rebuilt for every line.
-class TickLineParser {
-  public:
-    TickLineParser();
-
-    // Nothing for a line with fewer than three commas; throws PriceConversionError when the
-    // price text does not convert. Only the text before a NUL byte is examined.
-    std::optional<TickRecord> parseTickLine(std::string_view line);
-
-  private:
-    boost::regex pattern_;
-    boost::match_results<const char*> match_;
-    std::string priceText_;  // NUL-terminated copy for strtod
+// The two fields a tick line is read for, still as text.
+struct TickFields {
+    std::string_view timeText;
+    std::string_view priceText;
 };
+
+// The fields that the tick pattern "(.*),(.*),(.*),(.*)" captures as groups 2 and 3, found
+// without running it: its groups are greedy, so they are always the fields between the last
+// three commas of the examined text (the line up to its first NUL byte). Nothing for a line
+// with fewer than three commas.
+std::optional<TickFields> findTickFields(std::string_view line);
+
+// Reads a tick line: its third-last and second-last comma-separated fields are the time text
+// and the price. Nothing for a line with fewer than three commas; throws
+// PriceConversionError when the price text does not convert.
+std::optional<TickRecord> parseTickLine(std::string_view line);
 
 // The price conversion on its own: strtod in the C locale, with the two failures of a
 // string-to-double conversion ("invalid stod argument", "stod argument out of range").
-double convertPrice(const std::string& priceText);
+double convertPrice(std::string_view priceText);
 
 }  // namespace vellumbrook

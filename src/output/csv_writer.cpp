@@ -24,17 +24,17 @@ void appendNumber(std::string& out, double value) {
     out.append(digits, end);
 }
 
-std::string csvHeader(const RunSettings& settings) {
+std::string csvHeader(const CsvLayout& layout) {
     std::string header = "Date,Open,High,Low,Close";
-    if (settings.noEma == 0) {
-        header += ",ema(" + std::to_string(settings.emaSpan) + ")";
+    if (layout.ema) {
+        header += ",ema(" + std::to_string(layout.emaSpan) + ")";
     }
     return header;
 }
 
-Flow writeCsv(const CandleList& candles, const RunSettings& settings, const Console& console) {
-    if (settings.noHeader == 0 && !console.writeOutLine(csvHeader(settings))) {
-        return Flow::fail;
+bool writeCsv(const CandleList& candles, const CsvLayout& layout, const LineWriter& writeLine) {
+    if (layout.header && !writeLine(csvHeader(layout))) {
+        return false;
     }
     std::string line;
     for (const CandleRecord& record : candles) {
@@ -43,15 +43,15 @@ Flow writeCsv(const CandleList& candles, const RunSettings& settings, const Cons
             line += ',';
             appendNumber(line, price);
         }
-        if (settings.noEma == 0) {
+        if (layout.ema) {
             line += ',';
             appendNumber(line, record.ema);
         }
-        if (!console.writeOutLine(line)) {
-            return Flow::fail;
+        if (!writeLine(line)) {
+            return false;
         }
     }
-    return Flow::proceed;
+    return true;
 }
 
 }  // namespace vellumbrook

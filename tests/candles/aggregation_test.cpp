@@ -8,14 +8,24 @@
 #include <string>
 #include <vector>
 
+#include "support/tick_bytes.hpp"
+
 namespace vellumbrook {
 namespace {
 
+std::string fileOf(const std::vector<std::string>& lines) {
+    std::string bytes;
+    for (const std::string& line : lines) {
+        bytes.append(line).append("\n");
+    }
+    return bytes;
+}
+
 CandleRecord aggregate(const std::vector<std::string>& lines, std::uint8_t complete = 1) {
-    const std::vector<std::string_view> group(lines.begin(), lines.end());
-    TickLineParser parser;
+    const TickFile ticks = testing::tickFileOf(fileOf(lines));
+    LineReader reader(ticks);
     CandleRecord record;
-    aggregateGroup(group, 1, record, complete, parser);
+    aggregateGroup(reader, static_cast<std::int32_t>(lines.size()), 1, record, complete);
     return record;
 }
 
@@ -103,18 +113,34 @@ TEST(AggregateGroup, HighAndLowMatchAStableSort) {
 }
 
 TEST(AggregateGroup, BadPriceNamesItsLine) {
-    const std::vector<std::string> lines{"S,T,1,x", "skip", "S,T,oops,x"};
-    const std::vector<std::string_view> group(lines.begin(), lines.end());
-    TickLineParser parser;
+    const TickFile ticks = testing::tickFileOf(fileOf({"S,T,1,x", "skip", "S,T,oops,x"}));
+    LineReader reader(ticks);
     CandleRecord record;
     try {
-        aggregateGroup(group, 41, record, 1, parser);
+        aggregateGroup(reader, 3, 41, record, 1);
         FAIL();
     } catch (const PriceError& error) {
         EXPECT_EQ(error.lineNumber(), 43U);
         EXPECT_EQ(error.priceText(), "oops");
         EXPECT_STREQ(error.what(), "invalid stod argument");
     }
+}
+
+// A group takes exactly its own lines from the reader and leaves the next ones to the next
+// group; its time text stays valid after the reader has moved on.
+TEST(AggregateGroup, TakesOnlyItsOwnLines) {
+    const TickFile ticks = testing::tickFileOf(testing::numberedTicks(5));
+    LineReader reader(ticks, 4);  // every line is longer than the buffer
+    CandleRecord first;
+    aggregateGroup(reader, 2, 1, first, 1);
+    CandleRecord second;
+    aggregateGroup(reader, 3, 3, second, 1);
+    EXPECT_EQ(first.timeText, "t1");
+    EXPECT_EQ(first.open, 2);
+    EXPECT_EQ(second.timeText, "t3");
+    EXPECT_EQ(second.open, 5);
+    std::string_view line;
+    EXPECT_FALSE(reader.nextLine(line));
 }
 
 }  // namespace

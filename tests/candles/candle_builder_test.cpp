@@ -6,22 +6,17 @@
 #include <vector>
 
 #include "candles/aggregation.hpp"
+#include "support/tick_bytes.hpp"
 
 namespace vellumbrook {
 namespace {
 
-// Line n (from 1) has the time text "tn" and the price n.
-TickLines numberedTicks(int count) {
-    TickLines ticks;
-    for (int n = 1; n <= count; ++n) {
-        ticks.append("S,t" + std::to_string(n) + "," + std::to_string(n) + ",x");
-    }
-    return ticks;
-}
+using testing::numberedTicks;
+using testing::tickFileOf;
 
-RunSettings settingsWith(std::int32_t ticksPerCandle, std::int32_t candleLimit,
-                         std::int32_t futureCount = 1) {
-    RunSettings settings;
+CandleSettings settingsWith(std::int32_t ticksPerCandle, std::int32_t candleLimit,
+                            std::int32_t futureCount = 1) {
+    CandleSettings settings;
     settings.ticksPerCandle = ticksPerCandle;
     settings.candleLimit = candleLimit;
     settings.futureCount = futureCount;
@@ -40,7 +35,7 @@ class Plans : public ::testing::TestWithParam<PlanCase> {};
 
 TEST_P(Plans, SplitTheLinesIntoCandles) {
     CandleBuilder builder;
-    builder.plan(numberedTicks(GetParam().lines), settingsWith(GetParam().ticksSetting, 5));
+    builder.plan(GetParam().lines, settingsWith(GetParam().ticksSetting, 5));
     EXPECT_EQ(builder.tickCount, GetParam().lines);
     EXPECT_EQ(builder.ticksPerCandle, GetParam().ticksPerCandle);
     EXPECT_EQ(builder.remainder, GetParam().remainder);
@@ -55,13 +50,13 @@ INSTANTIATE_TEST_SUITE_P(CandleBuilder, Plans,
                                            PlanCase{7, 2147483647, 2147483647, 7, 1}));
 
 TEST(CandleBuilder, EmaOffsetNeverPassesThePlaceholders) {
-    RunSettings settings;
+    CandleSettings settings;
     settings.emaOffset = 5;
     CandleBuilder builder;
-    builder.plan(TickLines(), settings);
+    builder.plan(0, settings);
     EXPECT_EQ(builder.emaOffset, 1);
     settings.futureCount = 0;
-    builder.plan(TickLines(), settings);
+    builder.plan(0, settings);
     EXPECT_EQ(builder.emaOffset, 0);
 }
 
@@ -87,11 +82,12 @@ struct GroupingCase {
 class Grouping : public ::testing::TestWithParam<GroupingCase> {};
 
 TEST_P(Grouping, KeepsTheNewestCandles) {
-    const TickLines ticks = numberedTicks(GetParam().lines);
+    const TickFile ticks = tickFileOf(numberedTicks(GetParam().lines));
     CandleBuilder builder;
-    builder.plan(ticks, settingsWith(GetParam().ticksPerCandle, GetParam().candleLimit));
+    builder.plan(ticks.lineCount, settingsWith(GetParam().ticksPerCandle, GetParam().candleLimit));
+    LineReader lines(ticks);
     CandleList candles;
-    builder.groupTicks(ticks, candles);
+    builder.groupTicks(lines, candles);
     EXPECT_EQ(groupsOf(candles), GetParam().groups);
 }
 
@@ -109,10 +105,11 @@ INSTANTIATE_TEST_SUITE_P(
 // that a limit makes the walk build is parsed, the lines behind it are not.
 TEST(CandleBuilder, ParsesOnlyTheGroupsItWalks) {
     const auto failsWith = [](int badLine, std::int32_t candleLimit) {
-        TickLines ticks;
+        std::string bytes;
         for (int n = 1; n <= 150; ++n) {
-            ticks.append(n == badLine ? "S,t,bad,x" : "S,t,1,x");
+            bytes += n == badLine ? "S,t,bad,x\n" : "S,t,1,x\n";
         }
+        const TickFile ticks = tickFileOf(bytes);
         CandleBuilder builder;
         CandleList candles;
         try {
@@ -132,7 +129,7 @@ TEST(CandleBuilder, ParsesOnlyTheGroupsItWalks) {
 }
 
 TEST(CandleBuilder, PlaceholdersStandInFrontFarthestFirst) {
-    const TickLines ticks = numberedTicks(2);
+    const TickFile ticks = tickFileOf(numberedTicks(2));
     CandleBuilder builder;
     CandleList candles;
     builder.build(ticks, settingsWith(1, 2147483647, 3), candles);
@@ -148,7 +145,7 @@ TEST(CandleBuilder, PlaceholdersStandInFrontFarthestFirst) {
 TEST(CandleBuilder, NoPlaceholdersForZero) {
     CandleBuilder builder;
     CandleList candles;
-    builder.build(numberedTicks(1), settingsWith(1, 2147483647, 0), candles);
+    builder.build(tickFileOf(numberedTicks(1)), settingsWith(1, 2147483647, 0), candles);
     ASSERT_EQ(candles.size(), 1U);
     EXPECT_EQ(candles.front().timeText, "t1");
 }

@@ -8,67 +8,77 @@
 #include <string>
 #include <string_view>
 
-#include "app/console.hpp"
 #include "candles/aggregation.hpp"
 #include "candles/candle_builder.hpp"
 #include "fuzz/check.hpp"
 #include "input/tick_file.hpp"
 #include "output/csv_writer.hpp"
+#include "support/tick_bytes.hpp"
 
 namespace {
 
 using namespace vellumbrook;
 using fuzz::check;
 
-RunSettings settingsFrom(const std::uint8_t* data, std::size_t size) {
-    RunSettings settings;
+struct FuzzSettings {
+    CandleSettings candles;
+    CsvLayout layout;
+};
+
+FuzzSettings settingsFrom(const std::uint8_t* data, std::size_t size) {
+    FuzzSettings settings;
     if (size < 4) {
         return settings;
     }
-    settings.ticksPerCandle = data[0] % 9;  // 0 counts as 1
-    settings.candleLimit = data[1] % 7 == 6 ? 2147483647 : data[1] % 6;
-    settings.futureCount = data[2] % 4;
-    settings.emaOffset = (data[2] >> 2) % 4;
-    settings.emaSpan = 1 + data[3] % 5;
-    settings.noHeader = (data[3] >> 4) & 1;
-    settings.noEma = (data[3] >> 5) & 1;
+    settings.candles.ticksPerCandle = data[0] % 9;  // 0 counts as 1
+    settings.candles.candleLimit = data[1] % 7 == 6 ? 2147483647 : data[1] % 6;
+    settings.candles.futureCount = data[2] % 4;
+    settings.candles.emaOffset = (data[2] >> 2) % 4;
+    settings.candles.emaSpan = 1 + data[3] % 5;
+    settings.layout.header = ((data[3] >> 4) & 1) == 0;
+    settings.layout.ema = ((data[3] >> 5) & 1) == 0;
+    settings.layout.emaSpan = settings.candles.emaSpan;
     return settings;
 }
 
-std::string csvOf(const CandleList& candles, const RunSettings& settings) {
-    char* text = nullptr;
-    std::size_t length = 0;
-    std::FILE* out = open_memstream(&text, &length);
-    const Console console{out, stderr};
-    check(writeCsv(candles, settings, console) == Flow::proceed, "writing to memory fails");
-    std::fclose(out);
-    std::string csv(text, length);
-    std::free(text);
+std::string csvOf(const CandleList& candles, const CsvLayout& layout) {
+    std::string csv;
+    check(writeCsv(candles, layout,
+                   [&csv](std::string_view line) {
+                       csv.append(line).append("\n");
+                       return true;
+                   }),
+          "writing to memory fails");
     return csv;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const RunSettings settings = settingsFrom(data, size);
+    const FuzzSettings fuzzed = settingsFrom(data, size);
+    const CandleSettings& settings = fuzzed.candles;
     const std::size_t skip = size < 4 ? 0 : 4;
-    TickLines ticks(64);
-    LineFramer framer(ticks, 16);
-    framer.feed({reinterpret_cast<const char*>(data) + skip, size - skip});
-    framer.finish();
+    const TickFile ticks =
+        vellumbrook::testing::tickFileOf({reinterpret_cast<const char*>(data) + skip, size - skip});
 
+    // The steps of a build, with a buffer small enough that lines are cut between reads.
     CandleList candles;
     CandleBuilder builder;
+    builder.plan(ticks.lineCount, settings);
     try {
-        builder.build(ticks, settings, candles);
+        LineReader lines(ticks, 1 + size % 17);
+        builder.groupTicks(lines, candles);
     } catch (const PriceError&) {
         check(candles.empty(), "a failed build leaves rows behind");
         return 0;
     }
+    builder.addPlaceholders(candles);
+    builder.computeEma(candles);
+    const std::size_t tickCount = static_cast<std::size_t>(ticks.lineCount);
 
     const std::size_t placeholders = static_cast<std::size_t>(settings.futureCount);
     const std::size_t perCandle = static_cast<std::size_t>(std::max(settings.ticksPerCandle, 1));
-    const std::size_t candleCount = (ticks.size() + perCandle - 1) / perCandle;
+    const std::size_t candleCount = (tickCount + perCandle - 1) / perCandle;
     const std::size_t kept = std::min(candleCount, static_cast<std::size_t>(settings.candleLimit));
     check(candles.size() == placeholders + kept, "row count is not kept candles + placeholders");
 
@@ -87,14 +97,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             check(anyNan || (record.low <= record.open && record.open <= record.high),
                   "open outside the range");
             check(record.timeText.find(',') == std::string::npos, "comma in a time text");
-            check(record.complete == (row > placeholders || ticks.size() % perCandle == 0 ? 1 : 0),
+            check(record.complete == (row > placeholders || tickCount % perCandle == 0 ? 1 : 0),
                   "complete flag");
         }
         ++row;
     }
 
-    const std::string csv = csvOf(candles, settings);
-    const std::size_t fields = settings.noEma ? 5 : 6;
+    const std::string csv = csvOf(candles, fuzzed.layout);
+    const std::size_t fields = fuzzed.layout.ema ? 6 : 5;
     std::size_t lines = 0;
     for (std::string_view rest = csv; !rest.empty(); ++lines) {
         const std::size_t end = rest.find('\n');
@@ -104,6 +114,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
               "a line with the wrong number of fields");
         rest.remove_prefix(end + 1);
     }
-    check(lines == candles.size() + (settings.noHeader ? 0 : 1), "line count");
+    check(lines == candles.size() + (fuzzed.layout.header ? 1 : 0), "line count");
     return 0;
 }

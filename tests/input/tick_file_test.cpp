@@ -1,31 +1,32 @@
 #include "input/tick_file.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "support/tick_bytes.hpp"
+
 namespace vellumbrook {
 namespace {
 
-std::vector<std::string> linesOf(const TickLines& lines) {
-    return {lines.begin(), lines.end()};
-}
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+using testing::rewrite;
+using testing::tickFileOf;
 
-// Frames `bytes` fed in pieces of `piece` bytes, so that every cut point is exercised.
-std::vector<std::string> frame(const std::string& bytes, std::size_t piece) {
-    // Tiny blocks and reads, so that lines spread over many blocks and unfinished lines move.
-    TickLines lines(16);
-    LineFramer framer(lines, 4);
-    for (std::size_t at = 0; at < bytes.size(); at += piece) {
-        if (!framer.feed(std::string_view(bytes).substr(at, piece))) {
-            break;
-        }
+std::vector<std::string> secondPass(const TickFile& ticks, std::size_t bufferSize) {
+    LineReader reader(ticks, bufferSize);
+    std::vector<std::string> lines;
+    for (std::string_view line; reader.nextLine(line);) {
+        lines.emplace_back(line);
     }
-    framer.finish();
-    return linesOf(lines);
+    return lines;
 }
 
 struct FramingCase {
@@ -36,98 +37,154 @@ struct FramingCase {
 
 class Framing : public ::testing::TestWithParam<FramingCase> {};
 
-TEST_P(Framing, CutsLinesTheSameWhereverTheReadsEnd) {
-    for (const std::size_t piece :
-         {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{1000}}) {
-        EXPECT_EQ(frame(GetParam().bytes, piece), GetParam().lines) << "piece " << piece;
+// Every buffer size from one byte up puts the cut between two reads at every place.
+TEST_P(Framing, CountsAndCutsLinesTheSameWhereverTheReadsEnd) {
+    const TickFile ticks = tickFileOf(GetParam().bytes);
+    EXPECT_EQ(ticks.lineCount, static_cast<std::int32_t>(GetParam().lines.size()));
+    for (std::size_t bufferSize = 1; bufferSize <= GetParam().bytes.size() + 1; ++bufferSize) {
+        LineReader counter(ticks.file.get(), true, -1, bufferSize);
+        const LineReader::Count count = counter.countLines(TickFile::kMaxLines);
+        EXPECT_EQ(count.lines, ticks.lineCount) << "buffer " << bufferSize;
+        EXPECT_EQ(count.bytes, ticks.byteCount) << "buffer " << bufferSize;
+        EXPECT_EQ(secondPass(ticks, bufferSize), GetParam().lines) << "buffer " << bufferSize;
     }
 }
-
-using namespace std::string_literals;
 
 INSTANTIATE_TEST_SUITE_P(
     TickFile, Framing,
-    ::testing::Values(FramingCase{"empty", "", {}}, FramingCase{"one_lf", "\n", {""}},
-                      FramingCase{"crlf_and_no_final_lf", "a\r\nb", {"a", "b"}},
-                      FramingCase{"final_lf_adds_no_line", "a\nb\n", {"a", "b"}},
-                      FramingCase{"empty_lines_kept", "\n\na\n\n", {"", "", "a", ""}},
-                      FramingCase{"lone_cr_stays", "a\rb\nc\r", {"a\rb", "c\r"}},
-                      FramingCase{"only_one_cr_belongs_to_the_end", "a\r\r\n", {"a\r"}},
-                      FramingCase{"end_of_data_byte",
-                                  "a\nb\x1a"
-                                  "c\nd\n",
-                                  {"a", "b"}},
-                      FramingCase{"end_of_data_after_lf",
-                                  "a\n\x1a"
-                                  "b\n",
-                                  {"a"}},
-                      FramingCase{"cr_before_end_of_data", "a\r\x1a\n", {"a\r"}},
-                      FramingCase{"nul_bytes_stay", "a\0b\n\0\n"s, {"a\0b"s, "\0"s}},
-                      FramingCase{"line_longer_than_a_block",
-                                  std::string(40, 'x') + "\ny",
-                                  {std::string(40, 'x'), "y"}}),
+    ::testing::Values(
+        FramingCase{"empty", "", {}}, FramingCase{"one_lf", "\n", {""}},
+        FramingCase{"crlf_and_no_final_lf", "a\r\nb", {"a", "b"}},
+        FramingCase{"final_lf_adds_no_line", "a\nb\n", {"a", "b"}},
+        FramingCase{"empty_lines_kept", "\n\na\n\n", {"", "", "a", ""}},
+        FramingCase{"lone_cr_stays", "a\rb\nc\r", {"a\rb", "c\r"}},
+        FramingCase{"only_one_cr_belongs_to_the_end", "a\r\r\n", {"a\r"}},
+        FramingCase{"end_of_data_byte",
+                    "a\nb\x1a"
+                    "c\nd\n",
+                    {"a", "b"}},
+        FramingCase{"end_of_data_after_lf",
+                    "a\n\x1a"
+                    "b\n",
+                    {"a"}},
+        FramingCase{"end_of_data_first", "\x1a\n", {}},
+        FramingCase{"cr_before_end_of_data", "a\r\x1a\n", {"a\r"}},
+        FramingCase{"nul_bytes_stay", "a\0b\n\0\n"s, {"a\0b"s, "\0"s}},
+        FramingCase{"long_line", std::string(40, 'x') + "\r\ny", {std::string(40, 'x'), "y"}}),
     [](const ::testing::TestParamInfo<FramingCase>& info) { return std::string(info.param.name); });
 
-TEST(TickFile, LinesPastTheMostAreReadAndDropped) {
-    TickLines lines(16, 3);
-    LineFramer framer(lines, 2);
-    EXPECT_TRUE(framer.feed("a\nbb\ncc"));
-    EXPECT_TRUE(framer.feed("c\nd\ne\nf"));
-    framer.finish();
-    EXPECT_EQ(linesOf(lines), (std::vector<std::string>{"a", "bb", "ccc"}));
-    EXPECT_EQ(lines.size(), 3U);
+TEST(TickFile, LinesPastTheMostAreNeitherCountedNorRead) {
+    for (std::size_t bufferSize : {std::size_t{1}, std::size_t{3}, LineReader::kBufferSize}) {
+        const std::string bytes = "a\nbb\nccc\nd\ne";
+        TickFile ticks = tickFileOf(bytes, 3);
+        LineReader counter(ticks.file.get(), true, -1, bufferSize);
+        EXPECT_EQ(counter.countLines(3).bytes, 9U);
+        EXPECT_EQ(ticks.lineCount, 3);
+        EXPECT_EQ(secondPass(ticks, bufferSize), (std::vector<std::string>{"a", "bb", "ccc"}));
+    }
+    EXPECT_EQ(tickFileOf("a\nb", 2).byteCount, 3U);  // the last line needs no LF
 }
 
-TEST(TickLines, KeepsLinesAcrossBlocksInOrder) {
-    TickLines lines(10);
-    std::vector<std::string> expected;
-    for (int i = 0; i < 200; ++i) {
-        expected.push_back(
-            std::string(static_cast<std::size_t>(i % 13), static_cast<char>('a' + i % 26)));
-        ASSERT_TRUE(lines.append(expected.back()));
+// A recorder may append while the file is converted: what the first pass counted is read,
+// and nothing behind it.
+TEST(TickFile, FileThatGrowsIsReadAsItWasCounted) {
+    const TickFile ticks = tickFileOf("a\nb");
+    rewrite(ticks, "a\nbcd\ne\n");
+    EXPECT_EQ(secondPass(ticks, 1), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(secondPass(ticks, LineReader::kBufferSize), (std::vector<std::string>{"a", "b"}));
+}
+
+TEST(TickFile, FileThatShrinksOrLosesLinesCannotBeReadAgain) {
+    const TickFile ticks = tickFileOf("a\nb\nc\n");
+    for (const std::string& changed : {"a\nb\n"s, ""s, "a\nb\nc"s, "a\nb\x1a\n\n"s, "a,b,c\n"s}) {
+        rewrite(ticks, changed);
+        for (std::size_t bufferSize : {std::size_t{1}, LineReader::kBufferSize}) {
+            EXPECT_THROW(secondPass(ticks, bufferSize), TickReadError)
+                << ::testing::PrintToString(changed);
+        }
     }
-    EXPECT_EQ(lines.size(), 200U);
-    EXPECT_EQ(linesOf(lines), expected);
-    lines.clear();
-    EXPECT_TRUE(lines.empty());
-    EXPECT_EQ(lines.begin(), lines.end());
 }
 
 class TickFileOnDisk : public ::testing::Test {
   protected:
-    std::string path = ::testing::TempDir() + "vellumbrook_tick_file_test.csv";
+    fs::path directory =
+        fs::path(::testing::TempDir()) / ("vellumbrook-tick-file-" + std::to_string(::getpid()));
+    fs::path path = directory / "ticks.csv";
+    void SetUp() override { fs::create_directories(directory); }
+    void TearDown() override { fs::remove_all(directory); }
     void write(const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-    void TearDown() override { std::remove(path.c_str()); }
 };
 
-TEST_F(TickFileOnDisk, ReadsEveryLineAndReplacesWhatWasThere) {
+TEST_F(TickFileOnDisk, CountsARegularFileInPlace) {
     std::string big;
     for (int i = 0; i < 100000; ++i) {
         big += "S,t" + std::to_string(i) + ",1.5,x\r\n";
     }
     write(big);
-    TickLines lines;
-    ASSERT_TRUE(lines.append("stale"));
-    ASSERT_EQ(readTickFile(path, lines), TickFileStatus::read);
-    ASSERT_EQ(lines.size(), 100000U);
-    EXPECT_EQ(*lines.begin(), "S,t0,1.5,x");
-    std::string last;
-    for (const std::string_view line : lines) {
-        last = line;
-    }
-    EXPECT_EQ(last, "S,t99999,1.5,x");
+    TickFile ticks;
+    ASSERT_EQ(readTickFile(path.string(), "/nonexistent", ticks).status, TickFileStatus::read);
+    EXPECT_EQ(ticks.lineCount, 100000);
+    EXPECT_EQ(ticks.byteCount, big.size());
+    const std::vector<std::string> lines = secondPass(ticks, LineReader::kBufferSize);
+    EXPECT_EQ(lines.front(), "S,t0,1.5,x");
+    EXPECT_EQ(lines.back(), "S,t99999,1.5,x");
 }
 
 TEST_F(TickFileOnDisk, CannotOpenMissingFilesDirectoriesAndEmptyNames) {
-    TickLines lines;
-    EXPECT_EQ(readTickFile(path + ".missing", lines), TickFileStatus::cannotOpen);
-    EXPECT_EQ(readTickFile(::testing::TempDir(), lines), TickFileStatus::cannotOpen);
-    EXPECT_EQ(readTickFile("", lines), TickFileStatus::cannotOpen);
+    TickFile ticks;
+    for (const std::string& name : {(directory / "missing").string(), directory.string(), ""s}) {
+        EXPECT_EQ(readTickFile(name, "/tmp", ticks).status, TickFileStatus::cannotOpen) << name;
+    }
 }
 
 TEST(TickFile, ReadFailureAfterOpenIsReported) {
-    TickLines lines;
-    EXPECT_EQ(readTickFile("/proc/self/mem", lines), TickFileStatus::readError);
+    TickFile ticks;
+    EXPECT_EQ(readTickFile("/proc/self/mem", "/tmp", ticks).status, TickFileStatus::readError);
+}
+
+// A pipe whose writing end is closed once `bytes` are in it.
+int pipeWith(const std::string& bytes) {
+    int ends[2];
+    if (::pipe(ends) != 0 ||
+        ::write(ends[1], bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+        return -1;
+    }
+    ::close(ends[1]);
+    return ends[0];
+}
+
+TEST_F(TickFileOnDisk, PipeIsCopiedToAnUnnamedFileAndReadTwice) {
+    const FileDescriptor pipe(pipeWith("a\nb\r\nc"));
+    const fs::path scratch = directory / "scratch";
+    fs::create_directory(scratch);
+    TickFile ticks;
+    const std::string name = "/proc/self/fd/" + std::to_string(pipe.get());
+    ASSERT_EQ(readTickFile(name, scratch.string(), ticks).status, TickFileStatus::read);
+    EXPECT_EQ(ticks.lineCount, 3);
+    EXPECT_EQ(secondPass(ticks, 2), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_TRUE(fs::is_empty(scratch)) << "the copy has a name";
+}
+
+TEST_F(TickFileOnDisk, TemporaryFileThatCannotBeMadeIsReported) {
+    const FileDescriptor pipe(pipeWith("a\n"));
+    TickFile ticks;
+    const TickFileResult result = readTickFile("/proc/self/fd/" + std::to_string(pipe.get()),
+                                               (directory / "missing").string(), ticks);
+    EXPECT_EQ(result.status, TickFileStatus::temporaryFileError);
+    EXPECT_EQ(result.errorNumber, ENOENT);
+}
+
+TEST(TickFile, CopyThatCannotBeWrittenIsReported) {
+    const FileDescriptor pipe(pipeWith("a\nb\n"));
+    const FileDescriptor full(::open("/dev/full", O_WRONLY | O_CLOEXEC));
+    ASSERT_GE(full.get(), 0);
+    LineReader reader(pipe.get(), false, full.get());
+    try {
+        (void)reader.countLines(TickFile::kMaxLines);
+        FAIL() << "the copy went nowhere unnoticed";
+    } catch (const TemporaryFileError& error) {
+        EXPECT_EQ(error.errorNumber(), ENOSPC);
+    }
 }
 
 }  // namespace

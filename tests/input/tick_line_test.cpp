@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/tick_pattern.hpp"
+
 namespace vellumbrook {
 namespace {
 
@@ -23,8 +25,7 @@ struct LineCase {
 class TickLineForms : public ::testing::TestWithParam<LineCase> {};
 
 TEST_P(TickLineForms, YieldTimeTextAndPrice) {
-    TickLineParser parser;
-    const std::optional<TickRecord> tick = parser.parseTickLine(GetParam().line);
+    const std::optional<TickRecord> tick = parseTickLine(GetParam().line);
     ASSERT_EQ(tick.has_value(), GetParam().matches);
     if (tick) {
         EXPECT_EQ(tick->timeText, GetParam().timeText);
@@ -43,11 +44,50 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"A,T,1.5\0,B"s, false, "", 0}, LineCase{"T,1.5,B", false, "", 0},
         LineCase{"", false, "", 0}, LineCase{"A,T\n,1.5,B", true, "T\n", 1.5}));
 
+void expectFieldsOfThePattern(const std::string& line) {
+    const std::optional<TickFields> expected = testing::fieldsByPattern(line);
+    const std::optional<TickFields> got = findTickFields(line);
+    ASSERT_EQ(got.has_value(), expected.has_value());
+    if (got) {
+        EXPECT_EQ(got->timeText, expected->timeText);
+        EXPECT_EQ(got->priceText, expected->priceText);
+    }
+}
+
+TEST_P(TickLineForms, FieldsAreThoseThePatternCaptures) {
+    expectFieldsOfThePattern(GetParam().line);
+}
+
+// Lines drawn from the characters that decide a match: commas above all, line-end and
+// end-of-data bytes, NULs, blanks, number characters, letters of number forms and bytes above
+// 7F. The scan must find the same fields as the pattern, or no match, for every one.
+TEST(TickLine, ScanAgreesWithThePatternOnAMillionRandomLines) {
+    const std::vector<std::string> pieces{
+        ",",    ",",    ",",    ",,",   "\r", "\r\n", std::string(1, '\0'),
+        "\x1a", " ",    "\t",   "0",    "1",  "9",    "+",
+        "-",    ".",    "e",    "E",    "x",  "X",    "inf",
+        "nan",  "\x80", "\xff", "\xe9", "T",  "1.5"};
+    std::mt19937_64 random(2026);
+    std::string line;
+    for (int round = 0; round < 1000000; ++round) {
+        line.clear();
+        for (std::size_t count = random() % 16; count > 0; --count) {
+            line += pieces[random() % pieces.size()];
+        }
+        const std::optional<TickFields> expected = testing::fieldsByPattern(line);
+        const std::optional<TickFields> got = findTickFields(line);
+        ASSERT_EQ(got.has_value(), expected.has_value()) << ::testing::PrintToString(line);
+        if (got) {
+            ASSERT_EQ(got->timeText, expected->timeText) << ::testing::PrintToString(line);
+            ASSERT_EQ(got->priceText, expected->priceText) << ::testing::PrintToString(line);
+        }
+    }
+}
+
 TEST(TickLine, InfinityAndNanForms) {
-    TickLineParser parser;
-    EXPECT_EQ(parser.parseTickLine("A,T,inf,B")->price, HUGE_VAL);
-    EXPECT_EQ(parser.parseTickLine("A,T,-Infinity,B")->price, -HUGE_VAL);
-    EXPECT_TRUE(std::isnan(parser.parseTickLine("A,T,NaN,B")->price));
+    EXPECT_EQ(parseTickLine("A,T,inf,B")->price, HUGE_VAL);
+    EXPECT_EQ(parseTickLine("A,T,-Infinity,B")->price, -HUGE_VAL);
+    EXPECT_TRUE(std::isnan(parseTickLine("A,T,NaN,B")->price));
 }
 
 struct BadPrice {
@@ -59,9 +99,8 @@ struct BadPrice {
 class BadPrices : public ::testing::TestWithParam<BadPrice> {};
 
 TEST_P(BadPrices, FailWithTheConversionError) {
-    TickLineParser parser;
     try {
-        (void)parser.parseTickLine(GetParam().line);
+        (void)parseTickLine(GetParam().line);
         FAIL() << "no error for " << GetParam().line;
     } catch (const PriceConversionError& error) {
         EXPECT_EQ(error.what(), GetParam().reason);
@@ -76,6 +115,10 @@ INSTANTIATE_TEST_SUITE_P(
                       BadPrice{"A,T,   ,B", "   ", "invalid stod argument"},
                       BadPrice{"A,T,1e999,B", "1e999", "stod argument out of range"},
                       BadPrice{"A,T,1e-400,B", "1e-400", "stod argument out of range"}));
+
+TEST_P(BadPrices, FieldsAreThoseThePatternCaptures) {
+    expectFieldsOfThePattern(GetParam().line);
+}
 
 // Whatever path a price text takes, it must come out as strtod reads it.
 TEST(ConvertPrice, AgreesWithStrtod) {
@@ -119,12 +162,6 @@ TEST(ConvertPrice, AgreesWithStrtod) {
         ASSERT_EQ(std::signbit(got), std::signbit(expected)) << text;
         ASSERT_EQ(got, expected) << text;
     }
-}
-
-TEST(TickLine, ParserIsReusableAfterAnError) {
-    TickLineParser parser;
-    EXPECT_THROW((void)parser.parseTickLine("A,T,x,B"), PriceConversionError);
-    EXPECT_EQ(parser.parseTickLine("A,T2,3,B")->timeText, "T2");
 }
 
 }  // namespace

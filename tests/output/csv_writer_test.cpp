@@ -39,12 +39,12 @@ INSTANTIATE_TEST_SUITE_P(
                       NumberCase{NAN, "nan"}, NumberCase{-NAN, "-nan"}));
 
 TEST(CsvWriter, HeaderVariants) {
-    RunSettings settings;
-    EXPECT_EQ(csvHeader(settings), "Date,Open,High,Low,Close,ema(20)");
-    settings.emaSpan = 3;
-    EXPECT_EQ(csvHeader(settings), "Date,Open,High,Low,Close,ema(3)");
-    settings.noEma = 1;
-    EXPECT_EQ(csvHeader(settings), "Date,Open,High,Low,Close");
+    CsvLayout layout;
+    EXPECT_EQ(csvHeader(layout), "Date,Open,High,Low,Close,ema(20)");
+    layout.emaSpan = 3;
+    EXPECT_EQ(csvHeader(layout), "Date,Open,High,Low,Close,ema(3)");
+    layout.ema = false;
+    EXPECT_EQ(csvHeader(layout), "Date,Open,High,Low,Close");
 }
 
 CandleRecord row(const char* time, double open, double high, double low, double close, double ema) {
@@ -58,35 +58,38 @@ CandleRecord row(const char* time, double open, double high, double low, double 
     return record;
 }
 
-std::string written(const CandleList& candles, const RunSettings& settings) {
-    testing::CapturedConsole captured;
-    EXPECT_EQ(writeCsv(candles, settings, captured.console()), Flow::proceed);
-    EXPECT_EQ(captured.err(), "");
-    return captured.out();
+// Every line as the writer hands it on, each followed by a newline.
+std::string written(const CandleList& candles, const CsvLayout& layout) {
+    std::string out;
+    EXPECT_TRUE(writeCsv(candles, layout, [&out](std::string_view line) {
+        out.append(line).append("\n");
+        return true;
+    }));
+    return out;
 }
 
 TEST(CsvWriter, WritesEveryRowFrontToBack) {
     const CandleList candles{row("+00001", 0, 0, 0, 0, 15), row("t6", 15.5, 16.25, 15.25, 16, 14),
                              row("t5", 14.5, 15.25, 14.25, 15, 13)};
-    RunSettings settings;
+    CsvLayout settings;
     settings.emaSpan = 3;
     EXPECT_EQ(written(candles, settings),
               "Date,Open,High,Low,Close,ema(3)\n+00001,0,0,0,0,15\n"
               "t6,15.5,16.25,15.25,16,14\nt5,14.5,15.25,14.25,15,13\n");
-    settings.noEma = 1;
+    settings.ema = false;
     EXPECT_EQ(written(candles, settings),
               "Date,Open,High,Low,Close\n+00001,0,0,0,0\nt6,15.5,16.25,15.25,16\n"
               "t5,14.5,15.25,14.25,15\n");
-    settings.noHeader = 1;
+    settings.header = false;
     EXPECT_EQ(written(candles, settings),
               "+00001,0,0,0,0\nt6,15.5,16.25,15.25,16\n"
               "t5,14.5,15.25,14.25,15\n");
 }
 
 TEST(CsvWriter, EmptyListWritesTheHeaderAlone) {
-    RunSettings settings;
+    CsvLayout settings;
     EXPECT_EQ(written({}, settings), "Date,Open,High,Low,Close,ema(20)\n");
-    settings.noHeader = 1;
+    settings.header = false;
     EXPECT_EQ(written({}, settings), "");
 }
 
@@ -94,18 +97,25 @@ TEST(CsvWriter, TimeTextIsWrittenAsStored) {
     using namespace std::string_literals;
     CandleList candles{row("", 1, 1, 1, 1, 0)};
     candles.front().timeText = " a \"b\"\0c"s;
-    RunSettings settings;
-    settings.noHeader = 1;
+    CsvLayout settings;
+    settings.header = false;
     EXPECT_EQ(written(candles, settings), " a \"b\"\0c,1,1,1,1,0\n"s);
 }
 
-TEST(CsvWriter, WriteErrorIsReportedOnce) {
+TEST(CsvWriter, StopsAtTheFirstLineThatCannotBeWritten) {
+    const CandleList candles{row("t", 1, 1, 1, 1, 0), row("u", 1, 1, 1, 1, 0)};
+    int attempts = 0;
+    EXPECT_FALSE(
+        writeCsv(candles, CsvLayout(), [&attempts](std::string_view) { return ++attempts < 2; }));
+    EXPECT_EQ(attempts, 2);
+}
+
+TEST(Console, WriteErrorIsReportedOnce) {
     std::FILE* full = std::fopen("/dev/full", "w");
     ASSERT_NE(full, nullptr);
     testing::CapturedConsole captured;
     const Console console{full, captured.console().err};
-    const CandleList candles{row("t", 1, 1, 1, 1, 0), row("u", 1, 1, 1, 1, 0)};
-    EXPECT_EQ(writeCsv(candles, RunSettings(), console), Flow::fail);
+    EXPECT_FALSE(console.writeOutLine("t,1,1,1,1,0"));
     EXPECT_EQ(captured.err(), "Write Error : stdout : 'No space left on device'\n");
     std::fclose(full);
 }
