@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Speed and memory of the converter on large generated tick files, as ratios measured in one
-# run on this machine: against the tick pattern matched alone and against `wc -l`.
+# run on this machine: against an awk script doing the same default conversion (under mawk),
+# and against `wc -l`; peak memory against its budget of 16 MiB + 192 bytes per kept candle,
+# for the file and for the same bytes through a pipe.
 #   usage: bench/run.sh [LINES ...]     (default: 1000000 10000000)
+#          bench/run.sh --huge          (adds the 10,000,000-line file ten times over:
+#                                        100,000,000 lines, about 4.7 GB of disk)
 #          bench/run.sh --hostile       (huge lines, garbage, extreme options; checked)
 # Files are generated once into bench/data/ (about 47 bytes a line) and reused.
 set -euo pipefail
@@ -11,15 +15,26 @@ build=build/test
 if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake --preset test >/dev/null
 fi
-cmake --build "$build" --target vellumbrook pattern_only -j 2 >/dev/null
+cmake --build "$build" --target vellumbrook -j 2 >/dev/null
 
 if [ "${1:-}" = "--hostile" ]; then
     exec python3 bench/hostile.py "$build/src/vellumbrook"
 fi
+if ! command -v mawk >/dev/null 2>&1; then
+    apt-get install -y mawk >/dev/null
+fi
+
+huge=0
+sizes=()
+for word in "$@"; do
+    if [ "$word" = "--huge" ]; then huge=1; else sizes+=("$word"); fi
+done
+[ ${#sizes[@]} -gt 0 ] || sizes=(1000000 10000000)
+if [ "$huge" -eq 1 ] && [[ " ${sizes[*]} " != *" 10000000 "* ]]; then
+    sizes+=(10000000)  # the huge file is made from it
+fi
 
 mkdir -p bench/data
-sizes=("$@")
-[ ${#sizes[@]} -gt 0 ] || sizes=(1000000 10000000)
 files=()
 for lines in "${sizes[@]}"; do
     file="bench/data/ticks-$lines.csv"
@@ -29,5 +44,14 @@ for lines in "${sizes[@]}"; do
     fi
     files+=("$file")
 done
+if [ "$huge" -eq 1 ]; then
+    file=bench/data/ticks-100000000.csv
+    if [ ! -f "$file" ]; then
+        echo "generating $file ..." >&2
+        for _ in 1 2 3 4 5 6 7 8 9 10; do cat bench/data/ticks-10000000.csv; done >"$file.tmp"
+        mv "$file.tmp" "$file"
+    fi
+    files+=("$file")
+fi
 
-python3 bench/measure.py "$build/src/vellumbrook" "$build/bench/pattern_only" "${files[@]}"
+python3 bench/measure.py "$build/src/vellumbrook" bench/convert.awk "${files[@]}"

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -48,7 +49,7 @@ void writeAll(int fd, const char* bytes, std::size_t count) {
             continue;
         }
         if (written <= 0) {
-            throw TemporaryFileError(written < 0 ? errno : ENOSPC);
+            throw std::system_error(written < 0 ? errno : ENOSPC, std::generic_category());
         }
         bytes += written;
         count -= static_cast<std::size_t>(written);
@@ -236,8 +237,8 @@ TickFileResult readTickFile(std::string_view fileName, const std::string& tempor
         }
         ticks.lineCount = count.lines;
         ticks.byteCount = count.bytes;
-    } catch (const TemporaryFileError& error) {
-        return {TickFileStatus::temporaryFileError, error.errorNumber()};
+    } catch (const std::system_error& error) {  // from writing the copy
+        return {TickFileStatus::temporaryFileError, error.code().value()};
     } catch (const TickReadError&) {
         return {TickFileStatus::readError};
     }

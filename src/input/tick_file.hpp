@@ -41,17 +41,6 @@ class TickReadError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// The copy of input that cannot be read twice could not be written.
-class TemporaryFileError : public std::runtime_error {
-  public:
-    explicit TemporaryFileError(int errorNumber)
-        : std::runtime_error("temporary file"), errorNumber_(errorNumber) {}
-    int errorNumber() const { return errorNumber_; }
-
-  private:
-    int errorNumber_;
-};
-
 // Frames the tick file into lines out of one buffer, the same way in both passes: LF ends a
 // line, a CR right before the LF belongs to the line end, any other CR stays in the line, a
 // byte 1A hex ends the data, and a last line without LF still counts. A line longer than the
@@ -68,7 +57,8 @@ class LineReader {
     };
 
     // The first pass over `source` from its start: by position when `seekable`, else as a
-    // stream, each piece read also written to `copyTo` unless that is -1.
+    // stream, each piece read also written to `copyTo` unless that is -1 (a failed write
+    // throws std::system_error).
     LineReader(int source, bool seekable, int copyTo, std::size_t bufferSize = kBufferSize);
     // The second pass: the counted lines of `ticks`, from the first.
     explicit LineReader(const TickFile& ticks, std::size_t bufferSize = kBufferSize);

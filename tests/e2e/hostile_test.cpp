@@ -148,5 +148,62 @@ TEST_F(Hostile, MorePlaceholdersThanMemoryCanHoldAreRefusedAtOnce) {
     EXPECT_EQ(got.err, "Memory Error : -f : '" + file.string() + "' : out of memory\n");
 }
 
+// Neither pass holds the file: a group of every line costs no more than a group of 70, for a
+// regular file and for the same bytes through a pipe.
+TEST_F(Hostile, MemoryDoesNotGrowWithTheFile) {
+#ifdef VELLUMBROOK_ADDRESS_SANITIZER
+    GTEST_SKIP() << "an address space limit cannot hold under AddressSanitizer";
+#endif
+    const std::string ticks = "S,T,2,x\n" + repeated("S,t,1.5,x\n", (64u << 20) / 10);
+    write(ticks);
+    testing::BinaryRun run;
+    run.args = {"-f", file.string(), "-t", "2147483647", "-q", "-a", "-m", "0"};
+    run.addressSpaceLimit = std::size_t{16} << 20;
+    const testing::BinaryOutcome fromFile = testing::runBinary(run);
+    EXPECT_EQ(fromFile.status, 0) << fromFile.err;
+    EXPECT_EQ(fromFile.out, "T,1.5,2,1.5,2\n");
+    run.args[1] = "/dev/stdin";
+    run.pipedInput = ticks;
+    const testing::BinaryOutcome fromPipe = testing::runBinary(run);
+    EXPECT_EQ(fromPipe.status, 0) << fromPipe.err;
+    EXPECT_EQ(fromPipe.out, fromFile.out);
+}
+
+// What does grow is the candle list: at most 16 MiB and 192 bytes a kept candle.
+TEST_F(Hostile, MemoryGrowsWithTheCandlesWithinItsBudget) {
+#ifdef VELLUMBROOK_ADDRESS_SANITIZER
+    GTEST_SKIP() << "an address space limit cannot hold under AddressSanitizer";
+#endif
+    constexpr std::size_t kCandles = 200000;
+    write(repeated("S,2024.01.03 10:00:00.000,1.5,x\n", kCandles));
+    testing::BinaryRun run;
+    run.args = {"-f", file.string(), "-t", "1", "-a", "-q", "-m", "0"};
+    run.addressSpaceLimit = (std::size_t{16} << 20) + 192 * kCandles;
+    const testing::BinaryOutcome got = testing::runBinary(run);
+    EXPECT_EQ(got.status, 0) << got.err;
+    EXPECT_EQ(got.out, repeated("2024.01.03 10:00:00.000,1.5,1.5,1.5,1.5\n", kCandles));
+}
+
+TEST_F(Hostile, PipeNeedsRoomInTheTemporaryDirectory) {
+    testing::BinaryRun run;
+    run.args = {"-f", "/dev/stdin"};
+    run.pipedInput = repeated("S,T,1.5,x\n", 200000);
+    run.environment = {{"TMPDIR", "/nonexistent/scratch"}};
+    testing::BinaryOutcome got = testing::runBinary(run);
+    EXPECT_EQ(got.status, 1);
+    EXPECT_EQ(got.out, "");
+    EXPECT_EQ(got.err,
+              "Temporary File Error : TMPDIR : '/nonexistent/scratch' : No such file or "
+              "directory\n");
+
+    // A copy that cannot grow, as on a full disk; an empty TMPDIR means /tmp.
+    run.environment = {{"TMPDIR", ""}};
+    run.fileSizeLimit = std::size_t{1} << 20;
+    got = testing::runBinary(run);
+    EXPECT_EQ(got.status, 1);
+    EXPECT_EQ(got.out, "");
+    EXPECT_EQ(got.err, "Temporary File Error : TMPDIR : '/tmp' : File too large\n");
+}
+
 }  // namespace
 }  // namespace vellumbrook

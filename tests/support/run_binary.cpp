@@ -95,6 +95,15 @@ BinaryOutcome runBinary(const BinaryRun& run) {
             const rlimit limit{*run.addressSpaceLimit, *run.addressSpaceLimit};
             ::setrlimit(RLIMIT_AS, &limit);
         }
+        if (run.fileSizeLimit) {
+            // Ignored, the signal lets a write past the limit fail as on a full disk.
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{*run.fileSizeLimit, *run.fileSizeLimit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        for (const auto& [name, value] : run.environment) {
+            ::setenv(name.c_str(), value.c_str(), 1);
+        }
         ::alarm(300);  // a hang fails the case instead of the whole suite
         if (wrapped) {
             ::setenv("PATH", path.c_str(), 1);

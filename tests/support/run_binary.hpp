@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vellumbrook::testing {
@@ -13,6 +14,8 @@ struct BinaryRun {
     std::optional<std::string> pipedInput;              // fed through a pipe when given
     std::optional<std::filesystem::path> stdoutDevice;  // opened as standard output instead
     std::optional<std::size_t> addressSpaceLimit;       // bytes, for running out of memory
+    std::optional<std::size_t> fileSizeLimit;           // bytes, for a file that cannot grow
+    std::vector<std::pair<std::string, std::string>> environment;  // set on top of ours
 };
 
 struct BinaryOutcome {
