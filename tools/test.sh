@@ -3,8 +3,10 @@
 #   1. g++ release build with warnings as errors, unit and end-to-end tests;
 #   2. clang build under AddressSanitizer and UndefinedBehaviorSanitizer, the same tests;
 #   3. the end-to-end cases once more under valgrind's memcheck (leaks count as errors);
-#   4. each fuzz target for FUZZ_SECONDS (default 30) seconds.
-# Installs the packages that steps 2 to 4 need when they are missing (run as root).
+#   4. each fuzz target for FUZZ_SECONDS (default 30) seconds;
+#   5. the Debian package, built by CPack and checked by lintian (no error, no warning).
+# Step 1 also runs the README's recipes for public tick sources as printed.
+# Installs the packages that the steps need when they are missing (run as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,6 +14,9 @@ missing=()
 command -v clang++ >/dev/null 2>&1 || missing+=(clang)
 dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || missing+=(libclang-rt-14-dev)
 command -v valgrind >/dev/null 2>&1 || missing+=(valgrind)
+command -v unzip >/dev/null 2>&1 || missing+=(unzip)
+command -v parallel >/dev/null 2>&1 || missing+=(parallel)
+command -v lintian >/dev/null 2>&1 || missing+=(lintian)
 if [ ${#missing[@]} -gt 0 ]; then
     apt-get install -y "${missing[@]}"
 fi
@@ -22,3 +27,7 @@ mkdir -p build/test/valgrind
 VELLUMBROOK_TEST_WRAPPER="valgrind -q --error-exitcode=99 --leak-check=full --show-leak-kinds=all --errors-for-leak-kinds=all --log-file=$PWD/build/test/valgrind/%p.log" \
     ctest --test-dir build/test -R Golden -j 2 --output-on-failure
 bash tests/fuzz/run.sh "${FUZZ_SECONDS:-30}"
+cmake --workflow --preset release
+(cd build/release && rm -f vellumbrook_*.deb && cpack -G DEB >/dev/null)
+lintian --fail-on error,warning build/release/vellumbrook_*.deb
+echo "package: 1 passed, 0 failed"

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Runs every recipe of the README exactly as it is printed there and compares what it makes
+# with what is expected, so that a recipe edited into something that no longer works fails
+# the tests. A recipe is the ```sh block right after a line
+#     <!-- recipe: FOLDER -->      or      <!-- recipe: FOLDER status=N -->
+# It runs in a scratch copy of examples/sources/FOLDER/, with the converter of BINDIR first
+# on PATH, under bash with pipefail. Its standard output must equal FOLDER/expected.csv;
+# where FOLDER/expected/ is a folder instead, the recipe's candles/ folder must equal it,
+# and every line of FOLDER/expected.stderr, when present, must stand in its standard error.
+# Its exit status must be N (default 0).
+#   usage: tests/recipes/run.sh BINDIR
+set -uo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+bindir=$(cd "${1:?usage: run.sh BINDIR}" && pwd)
+export PATH="$bindir:$PATH"
+
+# Each recipe as: folder, status, then its text, NUL-terminated.
+recipes() {
+    awk '
+        /^<!-- recipe: / { folder = $3; status = 0
+                           if ($4 ~ /^status=/) { status = substr($4, 8) }
+                           pending = 1; next }
+        pending && /^```sh$/ { inside = 1; pending = 0; text = ""; next }
+        inside && /^```$/ { printf "%s\n%s\n%s%c", folder, status, text, 0; inside = 0; next }
+        inside { text = text $0 "\n" }
+    ' "$root/README.md"
+}
+
+passed=0
+failed=0
+while IFS= read -r -d '' recipe; do
+    folder=$(sed -n 1p <<<"$recipe")
+    want_status=$(sed -n 2p <<<"$recipe")
+    text=$(sed 1,2d <<<"$recipe")
+    samples="$root/examples/sources/$folder"
+    work=$(mktemp -d)
+    cp -R "$samples/." "$work/"
+    rm -rf "$work/expected" "$work/expected.csv" "$work/expected.stderr"
+    (cd "$work" && bash -o pipefail -c "$text") >"$work.out" 2>"$work.err"
+    status=$?
+    problem=""
+    if [ "$status" != "$want_status" ]; then
+        problem="exit status $status, expected $want_status"
+    elif [ -d "$samples/expected" ]; then
+        diff -r "$samples/expected" "$work/candles" >/dev/null || problem="candles/ differs"
+    elif ! cmp -s "$samples/expected.csv" "$work.out"; then
+        problem="standard output differs from expected.csv"
+    fi
+    if [ -z "$problem" ] && [ -f "$samples/expected.stderr" ] &&
+        [ -n "$(comm -23 <(sort "$samples/expected.stderr") <(sort "$work.err"))" ]; then
+        problem="standard error lacks lines of expected.stderr"
+    fi
+    if [ -n "$problem" ]; then
+        failed=$((failed + 1))
+        printf 'FAILED recipe for %s: %s\n%s\n--- stderr:\n%s\n' "$folder" "$problem" "$text" \
+            "$(head -20 "$work.err")" >&2
+    else
+        passed=$((passed + 1))
+        echo "recipe for $folder: ok"
+    fi
+    rm -rf "$work" "$work.out" "$work.err"
+done < <(recipes)
+
+if [ $((passed + failed)) -eq 0 ]; then
+    echo "no recipe found in README.md" >&2
+    exit 1
+fi
+echo "recipes: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

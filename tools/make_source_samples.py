@@ -1,0 +1,194 @@
+#!/usr/bin/env python3
+"""Writes the sample files of examples/sources/: one small file per public tick source in that
+source's published layout (made-up prices), and beside each the CSV that its README recipe
+must print.
+
+The expected CSV is made without the recipe: this script builds the converter's own input
+(newest tick first, "SYMBOL,TIME,PRICE,x") straight from the ticks it generated, with the
+price choice the README states, and runs the converter on that. A recipe that reads the
+wrong field, keeps the wrong order or keeps a header line therefore cannot match it.
+
+usage: make_source_samples.py CONVERTER   (run from the top of the repository)
+"""
+import io
+import os
+import subprocess
+import sys
+import zipfile
+from decimal import Decimal
+
+OUT = "examples/sources"
+TICKS = 300
+TICKS_PER_CANDLE = "10"
+ZIP_TIME = (2024, 2, 1, 0, 0, 0)  # fixed, so that the archives come out byte for byte again
+
+
+def walk(seed, count, start, step, digits):
+    """`count` ticks, oldest first: (milliseconds since the first, bid, ask) as Decimals."""
+    state = seed
+    ms = 0
+    bid = start
+    unit = Decimal(1).scaleb(-digits)
+    ticks = []
+    for _ in range(count):
+        state = (state * 6364136223846793005 + 1442695040888963407) % (1 << 64)
+        draw = state >> 33
+        ask = bid + (2 + draw % 3) * step
+        ticks.append((ms, bid * unit, ask * unit))
+        ms += 37 + (draw >> 2) % 1900
+        bid = bid + ((draw >> 12) % 7 - 3) * step
+    return ticks
+
+
+def clock(ms):
+    """Hours, minutes, seconds and milliseconds of a tick on 2 January 2024."""
+    seconds, millis = divmod(ms, 1000)
+    minutes, seconds = divmod(seconds, 60)
+    hours, minutes = divmod(minutes, 60)
+    return hours, minutes, seconds, millis
+
+
+def converter_input(symbol, rows):
+    """The converter's own layout, newest first, from (time text, price text) oldest first."""
+    return "".join(f"{symbol},{time},{price},x\n" for time, price in reversed(rows))
+
+
+def expected_csv(converter, ticks_text, *options):
+    return subprocess.run([converter, "-f", "/dev/stdin", "-t", TICKS_PER_CANDLE, *options],
+                          input=ticks_text.encode(), capture_output=True, check=True).stdout
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def zipped(name, text):
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
+        info = zipfile.ZipInfo(name, ZIP_TIME)
+        info.compress_type = zipfile.ZIP_DEFLATED
+        info.external_attr = 0o644 << 16
+        archive.writestr(info, text)
+    return buffer.getvalue()
+
+
+def truefx(converter):
+    # SYMBOL,YYYYMMDD HH:MM:SS.mmm,BID,ASK; no header; a monthly zip. Price: bid.
+    ticks = walk(101, TICKS, 110345, 1, 5)
+    lines, rows = [], []
+    for ms, bid, ask in ticks:
+        h, m, s, milli = clock(ms)
+        time = f"20240102 {h:02d}:{m:02d}:{s:02d}.{milli:03d}"
+        lines.append(f"EUR/USD,{time},{bid},{ask}\n")
+        rows.append((time, bid))
+    write(f"{OUT}/truefx/EURUSD-2024-01.zip", zipped("EURUSD-2024-01.csv", "".join(lines)))
+    write(f"{OUT}/truefx/expected.csv", expected_csv(converter, converter_input("EUR/USD", rows)))
+
+
+def histdata(converter):
+    # YYYYMMDD HHMMSSmmm,BID,ASK,VOLUME; no header; CR LF. Price: bid.
+    ticks = walk(202, TICKS, 1104660, 10, 6)
+    lines, rows = [], []
+    for ms, bid, ask in ticks:
+        h, m, s, milli = clock(ms)
+        time = f"20240102 {h:02d}{m:02d}{s:02d}{milli:03d}"
+        lines.append(f"{time},{bid:.6f},{ask:.6f},0\r\n")
+        rows.append((time, f"{bid:.6f}"))
+    write(f"{OUT}/histdata/DAT_ASCII_EURUSD_T_202401.csv", "".join(lines).encode())
+    write(f"{OUT}/histdata/expected.csv", expected_csv(converter, converter_input("EURUSD", rows)))
+
+
+def dukascopy(converter):
+    # Header "Gmt time,Ask,Bid,AskVolume,BidVolume", DD.MM.YYYY HH:MM:SS.mmm, ask before bid,
+    # CR LF. Price: the mid, (ask + bid) / 2 to six decimals.
+    ticks = walk(303, TICKS, 110345, 1, 5)
+    lines = ["Gmt time,Ask,Bid,AskVolume,BidVolume\r\n"]
+    rows = []
+    for index, (ms, bid, ask) in enumerate(ticks):
+        h, m, s, milli = clock(ms)
+        time = f"02.01.2024 {h:02d}:{m:02d}:{s:02d}.{milli:03d}"
+        volumes = (Decimal(75 + index % 4 * 15) / 100, Decimal(90 + index % 3 * 30) / 100)
+        lines.append(f"{time},{ask},{bid},{volumes[0]},{volumes[1]}\r\n")
+        rows.append((time, f"{(ask + bid) / 2:.6f}"))
+    write(f"{OUT}/dukascopy/EURUSD_Ticks_02.01.2024-02.01.2024.csv", "".join(lines).encode())
+    write(f"{OUT}/dukascopy/expected.csv",
+          expected_csv(converter, converter_input("EURUSD", rows)))
+
+
+def binance(converter):
+    # trade id,price,qty,quoteQty,time (epoch ms),isBuyerMaker,isBestMatch; no header; a
+    # monthly zip. Price: the trade price.
+    ticks = walk(404, TICKS, 4251337, 1, 2)
+    lines, rows = [], []
+    for index, (ms, price, _) in enumerate(ticks):
+        qty = Decimal(1 + index * 7919 % 2500).scaleb(-5)
+        time = str(1704153600000 + ms)
+        maker = "True" if index % 3 == 0 else "False"
+        lines.append(f"{3359000000 + index},{price:.8f},{qty:.8f},{price * qty:.8f},{time},"
+                     f"{maker},True\n")
+        rows.append((time, f"{price:.8f}"))
+    write(f"{OUT}/binance/BTCUSDT-trades-2024-01.zip",
+          zipped("BTCUSDT-trades-2024-01.csv", "".join(lines)))
+    write(f"{OUT}/binance/expected.csv", expected_csv(converter, converter_input("BTCUSDT", rows)))
+
+
+def mt5(converter):
+    # UTF-16 LE with a byte order mark, CR LF, tabs; header
+    # <DATE> <TIME> <BID> <ASK> <LAST> <VOLUME> <FLAGS>; LAST and VOLUME empty. Price: bid.
+    ticks = walk(505, TICKS, 110345, 1, 5)
+    lines = ["<DATE>\t<TIME>\t<BID>\t<ASK>\t<LAST>\t<VOLUME>\t<FLAGS>\r\n"]
+    rows = []
+    for ms, bid, ask in ticks:
+        h, m, s, milli = clock(ms)
+        time = f"{h:02d}:{m:02d}:{s:02d}.{milli:03d}"
+        lines.append(f"2024.01.02\t{time}\t{bid}\t{ask}\t\t\t6\r\n")
+        rows.append((f"2024.01.02 {time}", bid))
+    write(f"{OUT}/mt5/EURUSD_ticks.csv", "".join(lines).encode("utf-16"))
+    write(f"{OUT}/mt5/expected.csv", expected_csv(converter, converter_input("EURUSD", rows)))
+
+
+def charting(converter):
+    # Ticks in the converter's layout, out to a charting tool: oldest candle first, no
+    # placeholder row, the EMA of each candle on its own row.
+    rows = []
+    for ms, bid, _ in walk(909, TICKS, 110345, 1, 5):
+        h, m, s, milli = clock(ms)
+        rows.append((f"2024.01.02 {h:02d}:{m:02d}:{s:02d}.{milli:03d}", bid))
+    text = converter_input("EURUSD", rows)
+    write(f"{OUT}/charting/ticks.csv", text.encode())
+    table = expected_csv(converter, text, "-m", "0").decode().splitlines(True)
+    write(f"{OUT}/charting/expected.csv", "".join([table[0]] + table[:0:-1]).encode())
+
+
+def many(converter):
+    # A directory of tick files in the converter's layout, one of them with a header line.
+    for name, seed in (("EURUSD", 606), ("GBPUSD", 707), ("USDJPY", 808)):
+        ticks = walk(seed, TICKS, 110345, 1, 5)
+        rows = []
+        for ms, bid, _ in ticks:
+            h, m, s, milli = clock(ms)
+            rows.append((f"2024.01.02 {h:02d}:{m:02d}:{s:02d}.{milli:03d}", bid))
+        text = converter_input(name, rows)
+        write(f"{OUT}/many/ticks/{name}.csv", text.encode())
+        table = subprocess.run([converter, "-f", "/dev/stdin"], input=text.encode(),
+                               capture_output=True, check=True).stdout
+        write(f"{OUT}/many/expected/{name}.csv", table)
+    write(f"{OUT}/many/ticks/broken.csv",
+          b"Symbol,Time,Bid,Ask\nEURUSD,2024.01.02 00:00:00.000,1.10345,1.10349\n")
+    # Lines that the recipes' standard error must hold: the converter's own, and theirs.
+    write(f"{OUT}/many/expected.stderr",
+          b"Price Error : line 1 : 'Bid' : invalid stod argument\nfailed: ticks/broken.csv\n")
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit(__doc__.strip().splitlines()[-1])
+    converter = os.path.abspath(sys.argv[1])
+    for make in (truefx, histdata, dukascopy, binance, mt5, charting, many):
+        make(converter)
+
+
+if __name__ == "__main__":
+    main()
