@@ -20,7 +20,8 @@ from decimal import Decimal
 OUT = "examples/sources"
 TICKS = 300
 TICKS_PER_CANDLE = "10"
-ZIP_TIME = (2024, 2, 1, 0, 0, 0)  # fixed, so that the archives come out byte for byte again
+ZIP_TIME = (2024, 2, 1, 0, 0, 0)
+DOTTED = "2024.01.02 {h:02d}:{m:02d}:{s:02d}.{ms:03d}"  # the converter's own time layout  # fixed, so that the archives come out byte for byte again
 
 
 def walk(seed, count, start, step, digits):
@@ -40,12 +41,14 @@ def walk(seed, count, start, step, digits):
     return ticks
 
 
-def clock(ms):
-    """Hours, minutes, seconds and milliseconds of a tick on 2 January 2024."""
-    seconds, millis = divmod(ms, 1000)
-    minutes, seconds = divmod(seconds, 60)
-    hours, minutes = divmod(minutes, 60)
-    return hours, minutes, seconds, millis
+def stamped(ticks, layout):
+    """The ticks as (time text, bid, ask): `layout` spells a time on 2 January 2024 from
+    {h}, {m}, {s} and {ms}, for example "{h:02d}:{m:02d}:{s:02d}.{ms:03d}"."""
+    for elapsed, bid, ask in ticks:
+        seconds, millis = divmod(elapsed, 1000)
+        minutes, seconds = divmod(seconds, 60)
+        hours, minutes = divmod(minutes, 60)
+        yield layout.format(h=hours, m=minutes, s=seconds, ms=millis), bid, ask
 
 
 def converter_input(symbol, rows):
@@ -76,11 +79,9 @@ def zipped(name, text):
 
 def truefx(converter):
     # SYMBOL,YYYYMMDD HH:MM:SS.mmm,BID,ASK; no header; a monthly zip. Price: bid.
-    ticks = walk(101, TICKS, 110345, 1, 5)
     lines, rows = [], []
-    for ms, bid, ask in ticks:
-        h, m, s, milli = clock(ms)
-        time = f"20240102 {h:02d}:{m:02d}:{s:02d}.{milli:03d}"
+    for time, bid, ask in stamped(walk(101, TICKS, 110345, 1, 5),
+                                  "20240102 {h:02d}:{m:02d}:{s:02d}.{ms:03d}"):
         lines.append(f"EUR/USD,{time},{bid},{ask}\n")
         rows.append((time, bid))
     write(f"{OUT}/truefx/EURUSD-2024-01.zip", zipped("EURUSD-2024-01.csv", "".join(lines)))
@@ -89,11 +90,9 @@ def truefx(converter):
 
 def histdata(converter):
     # YYYYMMDD HHMMSSmmm,BID,ASK,VOLUME; no header; CR LF. Price: bid.
-    ticks = walk(202, TICKS, 1104660, 10, 6)
     lines, rows = [], []
-    for ms, bid, ask in ticks:
-        h, m, s, milli = clock(ms)
-        time = f"20240102 {h:02d}{m:02d}{s:02d}{milli:03d}"
+    for time, bid, ask in stamped(walk(202, TICKS, 1104660, 10, 6),
+                                  "20240102 {h:02d}{m:02d}{s:02d}{ms:03d}"):
         lines.append(f"{time},{bid:.6f},{ask:.6f},0\r\n")
         rows.append((time, f"{bid:.6f}"))
     write(f"{OUT}/histdata/DAT_ASCII_EURUSD_T_202401.csv", "".join(lines).encode())
@@ -103,12 +102,10 @@ def histdata(converter):
 def dukascopy(converter):
     # Header "Gmt time,Ask,Bid,AskVolume,BidVolume", DD.MM.YYYY HH:MM:SS.mmm, ask before bid,
     # CR LF. Price: the mid, (ask + bid) / 2 to six decimals.
-    ticks = walk(303, TICKS, 110345, 1, 5)
     lines = ["Gmt time,Ask,Bid,AskVolume,BidVolume\r\n"]
     rows = []
-    for index, (ms, bid, ask) in enumerate(ticks):
-        h, m, s, milli = clock(ms)
-        time = f"02.01.2024 {h:02d}:{m:02d}:{s:02d}.{milli:03d}"
+    ticks = stamped(walk(303, TICKS, 110345, 1, 5), "02.01.2024 {h:02d}:{m:02d}:{s:02d}.{ms:03d}")
+    for index, (time, bid, ask) in enumerate(ticks):
         volumes = (Decimal(75 + index % 4 * 15) / 100, Decimal(90 + index % 3 * 30) / 100)
         lines.append(f"{time},{ask},{bid},{volumes[0]},{volumes[1]}\r\n")
         rows.append((time, f"{(ask + bid) / 2:.6f}"))
@@ -137,12 +134,10 @@ def binance(converter):
 def mt5(converter):
     # UTF-16 LE with a byte order mark, CR LF, tabs; header
     # <DATE> <TIME> <BID> <ASK> <LAST> <VOLUME> <FLAGS>; LAST and VOLUME empty. Price: bid.
-    ticks = walk(505, TICKS, 110345, 1, 5)
     lines = ["<DATE>\t<TIME>\t<BID>\t<ASK>\t<LAST>\t<VOLUME>\t<FLAGS>\r\n"]
     rows = []
-    for ms, bid, ask in ticks:
-        h, m, s, milli = clock(ms)
-        time = f"{h:02d}:{m:02d}:{s:02d}.{milli:03d}"
+    for time, bid, ask in stamped(walk(505, TICKS, 110345, 1, 5),
+                                  "{h:02d}:{m:02d}:{s:02d}.{ms:03d}"):
         lines.append(f"2024.01.02\t{time}\t{bid}\t{ask}\t\t\t6\r\n")
         rows.append((f"2024.01.02 {time}", bid))
     write(f"{OUT}/mt5/EURUSD_ticks.csv", "".join(lines).encode("utf-16"))
@@ -152,10 +147,7 @@ def mt5(converter):
 def charting(converter):
     # Ticks in the converter's layout, out to a charting tool: oldest candle first, no
     # placeholder row, the EMA of each candle on its own row.
-    rows = []
-    for ms, bid, _ in walk(909, TICKS, 110345, 1, 5):
-        h, m, s, milli = clock(ms)
-        rows.append((f"2024.01.02 {h:02d}:{m:02d}:{s:02d}.{milli:03d}", bid))
+    rows = [(time, bid) for time, bid, _ in stamped(walk(909, TICKS, 110345, 1, 5), DOTTED)]
     text = converter_input("EURUSD", rows)
     write(f"{OUT}/charting/ticks.csv", text.encode())
     table = expected_csv(converter, text, "-m", "0").decode().splitlines(True)
@@ -165,11 +157,7 @@ def charting(converter):
 def many(converter):
     # A directory of tick files in the converter's layout, one of them with a header line.
     for name, seed in (("EURUSD", 606), ("GBPUSD", 707), ("USDJPY", 808)):
-        ticks = walk(seed, TICKS, 110345, 1, 5)
-        rows = []
-        for ms, bid, _ in ticks:
-            h, m, s, milli = clock(ms)
-            rows.append((f"2024.01.02 {h:02d}:{m:02d}:{s:02d}.{milli:03d}", bid))
+        rows = [(time, bid) for time, bid, _ in stamped(walk(seed, TICKS, 110345, 1, 5), DOTTED)]
         text = converter_input(name, rows)
         write(f"{OUT}/many/ticks/{name}.csv", text.encode())
         table = subprocess.run([converter, "-f", "/dev/stdin"], input=text.encode(),
