@@ -23,7 +23,7 @@ done
 cat "$work"/ticks/*.csv >/dev/null  # into the page cache, as for every other run
 megabytes=$(du -m --apparent-size -c "$work"/ticks/*.csv | tail -1 | cut -f1)
 
-echo "| processes | files | MB | seconds | files/s | MB/s |"
+echo "| processes | files | MiB | seconds | files/s | MiB/s |"
 echo "|---|---|---|---|---|---|"
 for processes in 1 2; do
     rm -rf "$work/candles"

@@ -15,9 +15,12 @@ TICKS_PER_CANDLE = 70
 
 def run(argv, stdin_from=None, stdout=None):
     """Seconds and peak resident MiB of one child; with stdin_from, the file is fed to it
-    through a pipe by `cat`, which the time includes and the memory does not."""
+    through a pipe by `cat`, which the time includes and the memory does not. The memory is
+    read by GNU time: a child forked from this Python would count Python's own pages too."""
     start = time.monotonic()
-    with open(os.devnull, "wb") as sink:
+    report = tempfile.NamedTemporaryFile(mode="r")
+    argv = ["/usr/bin/time", "-f", "%M", "-o", report.name] + argv
+    with report, open(os.devnull, "wb") as sink:
         feeder = None
         stdin = subprocess.DEVNULL
         if stdin_from:
@@ -26,13 +29,13 @@ def run(argv, stdin_from=None, stdout=None):
         child = subprocess.Popen(argv, stdin=stdin, stdout=stdout or sink)
         if feeder:
             feeder.stdout.close()
-        _, status, usage = os.wait4(child.pid, 0)
+        status = child.wait()
         if feeder:
             feeder.wait()
-    seconds = time.monotonic() - start
-    if os.waitstatus_to_exitcode(status) != 0:
-        sys.exit(f"{argv} failed with status {status}")
-    return seconds, usage.ru_maxrss / 1024
+        seconds = time.monotonic() - start
+        if status != 0:
+            sys.exit(f"{argv} failed with status {status}")
+        return seconds, int(report.read().split()[-1]) / 1024
 
 
 def best_of(runs, argv, **kwargs):

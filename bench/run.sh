@@ -20,9 +20,11 @@ cmake --build "$build" --target vellumbrook -j 2 >/dev/null
 if [ "${1:-}" = "--hostile" ]; then
     exec python3 bench/hostile.py "$build/src/vellumbrook"
 fi
-if ! command -v mawk >/dev/null 2>&1; then
-    apt-get install -y mawk >/dev/null
-fi
+for tool in mawk time; do
+    if ! dpkg -s "$tool" >/dev/null 2>&1; then
+        apt-get install -y "$tool" >/dev/null
+    fi
+done
 
 huge=0
 sizes=()
