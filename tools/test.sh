@@ -14,9 +14,9 @@ missing=()
 command -v clang++ >/dev/null 2>&1 || missing+=(clang)
 dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || missing+=(libclang-rt-14-dev)
 command -v valgrind >/dev/null 2>&1 || missing+=(valgrind)
-command -v unzip >/dev/null 2>&1 || missing+=(unzip)
-command -v parallel >/dev/null 2>&1 || missing+=(parallel)
-command -v lintian >/dev/null 2>&1 || missing+=(lintian)
+dpkg -s unzip >/dev/null 2>&1 || missing+=(unzip)
+dpkg -s parallel >/dev/null 2>&1 || missing+=(parallel)  # GNU parallel, not moreutils
+dpkg -s lintian >/dev/null 2>&1 || missing+=(lintian)
 if [ ${#missing[@]} -gt 0 ]; then
     apt-get install -y "${missing[@]}"
 fi
