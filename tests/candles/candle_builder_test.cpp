@@ -128,6 +128,21 @@ TEST(CandleBuilder, ParsesOnlyTheGroupsItWalks) {
     EXPECT_EQ(failsWith(11, 0), 0);
 }
 
+// The second reading stops after the walked groups: a file cut short behind them still
+// converts, and one cut short inside them is a read error, with no rows kept.
+TEST(CandleBuilder, ReadsNoLineBehindTheWalkedGroups) {
+    const TickFile ticks = tickFileOf(numberedTicks(140));
+    testing::rewrite(ticks, numberedTicks(70));
+    CandleBuilder limited;
+    CandleList kept;
+    limited.build(ticks, settingsWith(70, 1, 0), kept);
+    EXPECT_EQ(groupsOf(kept), (std::vector<std::string>{"1-70"}));
+    CandleBuilder unlimited;
+    CandleList none;
+    EXPECT_THROW(unlimited.build(ticks, settingsWith(70, 2147483647, 0), none), TickReadError);
+    EXPECT_TRUE(none.empty());
+}
+
 TEST(CandleBuilder, PlaceholdersStandInFrontFarthestFirst) {
     const TickFile ticks = tickFileOf(numberedTicks(2));
     CandleBuilder builder;

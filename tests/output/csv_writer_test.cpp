@@ -5,8 +5,6 @@
 #include <cmath>
 #include <string>
 
-#include "support/capture.hpp"
-
 namespace vellumbrook {
 namespace {
 
@@ -108,16 +106,6 @@ TEST(CsvWriter, StopsAtTheFirstLineThatCannotBeWritten) {
     EXPECT_FALSE(
         writeCsv(candles, CsvLayout(), [&attempts](std::string_view) { return ++attempts < 2; }));
     EXPECT_EQ(attempts, 2);
-}
-
-TEST(Console, WriteErrorIsReportedOnce) {
-    std::FILE* full = std::fopen("/dev/full", "w");
-    ASSERT_NE(full, nullptr);
-    testing::CapturedConsole captured;
-    const Console console{full, captured.console().err};
-    EXPECT_FALSE(console.writeOutLine("t,1,1,1,1,0"));
-    EXPECT_EQ(captured.err(), "Write Error : stdout : 'No space left on device'\n");
-    std::fclose(full);
 }
 
 }  // namespace
