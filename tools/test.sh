@@ -4,7 +4,9 @@
 #   2. clang build under AddressSanitizer and UndefinedBehaviorSanitizer, the same tests;
 #   3. the end-to-end cases once more under valgrind's memcheck (leaks count as errors);
 #   4. each fuzz target for FUZZ_SECONDS (default 30) seconds;
-#   5. the Debian package, built by CPack and checked by lintian (no error, no warning).
+#   5. the Debian package, built by CPack and checked by lintian (no error, no warning);
+#   6. the Windows program, cross-built with mingw-w64, zipped, and tested under Wine: the
+#      same unit tests and golden cases, and a user's runs through cmd.exe.
 # Step 1 also runs the README's recipes for public tick sources as printed.
 # Installs the packages that the steps need when they are missing (run as root).
 set -euo pipefail
@@ -17,6 +19,10 @@ command -v valgrind >/dev/null 2>&1 || missing+=(valgrind)
 dpkg -s unzip >/dev/null 2>&1 || missing+=(unzip)
 dpkg -s parallel >/dev/null 2>&1 || missing+=(parallel)  # GNU parallel, not moreutils
 dpkg -s lintian >/dev/null 2>&1 || missing+=(lintian)
+dpkg -s mingw-w64 >/dev/null 2>&1 || missing+=(mingw-w64)
+dpkg -s wine >/dev/null 2>&1 || missing+=(wine)
+dpkg -s googletest >/dev/null 2>&1 || missing+=(googletest)  # its sources, built for Windows
+dpkg -s groff-base >/dev/null 2>&1 || missing+=(groff-base)  # the manual page as text
 if [ ${#missing[@]} -gt 0 ]; then
     apt-get install -y "${missing[@]}"
 fi
@@ -31,3 +37,4 @@ cmake --workflow --preset release
 (cd build/release && rm -f vellumbrook_*.deb && cpack -G DEB >/dev/null)
 lintian --fail-on error,warning build/release/vellumbrook_*.deb
 echo "package: 1 passed, 0 failed"
+cmake --workflow --preset windows

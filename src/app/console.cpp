@@ -1,10 +1,10 @@
 #include "app/console.hpp"
 
-#include <stdio_ext.h>
-
 #include <cerrno>
 #include <cstring>
 #include <string>
+
+#include "platform/platform.hpp"
 
 namespace vellumbrook {
 
@@ -25,7 +25,7 @@ bool Console::writeOutLine(std::string_view line) const {
     const int cause = errno != 0 ? errno : EIO;
     // Drop what the failed write left in the buffer, so that the exit flush cannot send a
     // stray half line after the error has been reported.
-    __fpurge(out);
+    platform::discardBufferedOutput(out);
     reportError("Write Error", "stdout", std::strerror(cause));
     return false;
 }

@@ -1,7 +1,5 @@
 #include "app/run.hpp"
 
-#include <cstdlib>
-#include <cstring>
 #include <exception>
 #include <new>
 #include <string>
@@ -11,6 +9,7 @@
 #include "candles/candle_builder.hpp"
 #include "input/tick_file.hpp"
 #include "output/csv_writer.hpp"
+#include "platform/platform.hpp"
 
 namespace vellumbrook {
 
@@ -19,15 +18,9 @@ namespace {
 constexpr int kSuccess = 0;
 constexpr int kFailure = 1;
 
-// Where input that cannot be read twice is copied, as for any Unix tool: $TMPDIR, else /tmp.
-std::string temporaryDirectory() {
-    const char* directory = std::getenv("TMPDIR");
-    return directory != nullptr && *directory != '\0' ? directory : "/tmp";
-}
-
 Flow readTicks(const RunSettings& settings, TickFile& ticks, const Console& console) {
-    const std::string directory = temporaryDirectory();
-    const TickFileResult result = readTickFile(settings.fileName, directory, ticks);
+    const platform::TemporaryFolder folder = platform::temporaryFolder();
+    const TickFileResult result = readTickFile(settings.fileName, folder.path, ticks);
     switch (result.status) {
         case TickFileStatus::read:
             return Flow::proceed;
@@ -39,8 +32,7 @@ Flow readTicks(const RunSettings& settings, TickFile& ticks, const Console& cons
             console.reportError("File Read Error", "-f", settings.fileName);
             return Flow::fail;
         case TickFileStatus::temporaryFileError:
-            console.reportError("Temporary File Error", "TMPDIR", directory,
-                                std::strerror(result.errorNumber));
+            console.reportError("Temporary File Error", folder.setting, folder.path, result.reason);
             return Flow::fail;
     }
     return Flow::fail;

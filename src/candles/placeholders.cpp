@@ -1,21 +1,19 @@
-#include <unistd.h>
-
 #include <new>
 #include <string>
 
 #include "candles/candle_builder.hpp"
+#include "platform/platform.hpp"
 
 namespace vellumbrook {
 
 std::size_t rowsThatFitInMemory() {
-    const long pages = ::sysconf(_SC_PHYS_PAGES);
-    const long pageSize = ::sysconf(_SC_PAGESIZE);
-    if (pages <= 0 || pageSize <= 0) {
+    const std::uint64_t bytes = platform::physicalMemory();
+    if (bytes == 0) {
         return static_cast<std::size_t>(-1);
     }
     // A row of the list costs its record plus the list's two links.
-    constexpr std::size_t kRowBytes = sizeof(CandleRecord) + 2 * sizeof(void*);
-    return static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize) / kRowBytes;
+    constexpr std::uint64_t kRowBytes = sizeof(CandleRecord) + 2 * sizeof(void*);
+    return static_cast<std::size_t>(bytes / kRowBytes);
 }
 
 std::string placeholderLabel(std::int32_t number) {

@@ -1,13 +1,7 @@
 #include "input/tick_file.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <system_error>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -42,81 +36,35 @@ std::uint64_t countLineFeeds(const char* bytes, std::size_t size) {
     return count + static_cast<std::uint64_t>(std::count(bytes, bytes + size, '\n'));
 }
 
-void writeAll(int fd, const char* bytes, std::size_t count) {
-    while (count > 0) {
-        const ssize_t written = ::write(fd, bytes, count);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            throw std::system_error(written < 0 ? errno : ENOSPC, std::generic_category());
-        }
-        bytes += written;
-        count -= static_cast<std::size_t>(written);
-    }
-}
-
-// A file that never has a name, so that nothing is left behind even when the process is
-// killed; where the file system cannot make one, a named file unlinked at once.
-FileDescriptor makeTemporaryFile(const std::string& directory) {
-    const int fd = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) {
-        return FileDescriptor(fd);
-    }
-    std::string name = directory + "/vellumbrook-XXXXXX";
-    const int named = ::mkostemp(name.data(), O_CLOEXEC);
-    if (named >= 0) {
-        ::unlink(name.c_str());
-    }
-    return FileDescriptor(named);
-}
-
 }  // namespace
 
-FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-}
-
-FileDescriptor::~FileDescriptor() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-}
-
-LineReader::LineReader(int source, bool seekable, int copyTo, std::size_t bufferSize)
+LineReader::LineReader(const platform::File& source, bool rereadable, const platform::File* copyTo,
+                       std::size_t bufferSize)
     : source_(source),
-      seekable_(seekable),
+      rereadable_(rereadable),
       copyTo_(copyTo),
       buffer_(std::max(bufferSize, std::size_t{1})) {}
 
 LineReader::LineReader(const TickFile& ticks, std::size_t bufferSize)
-    : source_(ticks.file.get()),
-      seekable_(true),
+    : source_(ticks.file),
+      rereadable_(true),
       secondPass_(true),
       byteLimit_(ticks.byteCount),
       linesLeft_(ticks.lineCount),
       buffer_(std::max(bufferSize, std::size_t{1})) {}
 
 std::size_t LineReader::readSome(char* into, std::size_t room) {
-    for (;;) {
-        const ssize_t got = seekable_ ? ::pread(source_, into, room, static_cast<off_t>(consumed_))
-                                      : ::read(source_, into, room);
-        if (got >= 0) {
-            if (copyTo_ >= 0) {
-                writeAll(copyTo_, into, static_cast<std::size_t>(got));
-            }
-            return static_cast<std::size_t>(got);
-        }
-        if (errno != EINTR) {
-            throw TickReadError("the tick file cannot be read");
-        }
+    const std::ptrdiff_t got = rereadable_ ? platform::readAt(source_, into, room, consumed_)
+                                           : platform::readNext(source_, into, room);
+    if (got < 0) {
+        throw TickReadError("the tick file cannot be read");
     }
+    std::string reason;
+    if (copyTo_ != nullptr &&
+        !platform::writeAt(*copyTo_, {into, static_cast<std::size_t>(got)}, consumed_, reason)) {
+        throw CopyError(reason);
+    }
+    return static_cast<std::size_t>(got);
 }
 
 // Reads more bytes behind the unfinished line, which is moved to the front first. False when
@@ -213,36 +161,34 @@ bool LineReader::nextLine(std::string_view& line) {
     return true;
 }
 
-TickFileResult readTickFile(std::string_view fileName, const std::string& temporaryDirectory,
+TickFileResult readTickFile(std::string_view fileName, const std::string& temporaryFolder,
                             TickFile& ticks, std::int32_t maxLines) {
-    const std::string path(fileName);
-    FileDescriptor input(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat info {};
-    if (input.get() < 0 || ::fstat(input.get(), &info) != 0 || S_ISDIR(info.st_mode)) {
-        return {TickFileStatus::cannotOpen};
+    platform::OpenedFile input = platform::openForReading(fileName);
+    if (!input.file.isOpen()) {
+        return {TickFileStatus::cannotOpen, {}};
     }
     try {
         LineReader::Count count;
-        if (S_ISREG(info.st_mode)) {
-            (void)::posix_fadvise(input.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-            count = LineReader(input.get(), true, -1).countLines(maxLines);
-            ticks.file = std::move(input);
+        if (input.rereadable) {
+            count = LineReader(input.file, true, nullptr).countLines(maxLines);
+            ticks.file = std::move(input.file);
         } else {
-            FileDescriptor copy = makeTemporaryFile(temporaryDirectory);
-            if (copy.get() < 0) {
-                return {TickFileStatus::temporaryFileError, errno};
+            std::string reason;
+            platform::File copy = platform::makeTemporaryFile(temporaryFolder, reason);
+            if (!copy.isOpen()) {
+                return {TickFileStatus::temporaryFileError, reason};
             }
-            count = LineReader(input.get(), false, copy.get()).countLines(maxLines);
+            count = LineReader(input.file, false, &copy).countLines(maxLines);
             ticks.file = std::move(copy);
         }
         ticks.lineCount = count.lines;
         ticks.byteCount = count.bytes;
-    } catch (const std::system_error& error) {  // from writing the copy
-        return {TickFileStatus::temporaryFileError, error.code().value()};
+    } catch (const CopyError& error) {
+        return {TickFileStatus::temporaryFileError, error.what()};
     } catch (const TickReadError&) {
-        return {TickFileStatus::readError};
+        return {TickFileStatus::readError, {}};
     }
-    return {TickFileStatus::read};
+    return {TickFileStatus::read, {}};
 }
 
 }  // namespace vellumbrook

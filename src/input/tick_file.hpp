@@ -5,24 +5,11 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
+#include "platform/platform.hpp"
+
 namespace vellumbrook {
-
-// Owns one open file descriptor.
-class FileDescriptor {
-  public:
-    FileDescriptor() = default;
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept;
-    ~FileDescriptor();
-    int get() const { return fd_; }
-
-  private:
-    int fd_ = -1;
-};
 
 // The tick file, open and counted by the first pass: it can be read again from its start,
 // and its first `byteCount` bytes hold the `lineCount` lines that the conversion uses.
@@ -30,7 +17,7 @@ class FileDescriptor {
 struct TickFile {
     static constexpr std::int32_t kMaxLines = 2147483647;
 
-    FileDescriptor file;
+    platform::File file;
     std::int32_t lineCount = 0;
     std::uint64_t byteCount = 0;
 };
@@ -41,27 +28,31 @@ class TickReadError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The copy of input that cannot be read twice could not be written; what() is the system's
+// reason.
+class CopyError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
 // Frames the tick file into lines out of one buffer, the same way in both passes: LF ends a
 // line, a CR right before the LF belongs to the line end, any other CR stays in the line, a
 // byte 1A hex ends the data, and a last line without LF still counts. A line longer than the
 // buffer grows it; no line is kept once the next one is asked for.
 class LineReader {
   public:
-    // Small enough that what the kernel copies in is still in the cache when it is scanned;
-    // on a 2-core EPYC, 64 KiB made the counting pass four times as fast as 1 MiB.
-    static constexpr std::size_t kBufferSize = std::size_t{64} << 10;
-
     struct Count {
         std::int32_t lines = 0;
         std::uint64_t bytes = 0;  // what those lines and their line ends cover
     };
 
-    // The first pass over `source` from its start: by position when `seekable`, else as a
-    // stream, each piece read also written to `copyTo` unless that is -1 (a failed write
-    // throws std::system_error).
-    LineReader(int source, bool seekable, int copyTo, std::size_t bufferSize = kBufferSize);
+    // The first pass over `source` from its start: by position when `rereadable`, else as a
+    // stream, each piece read also written to `copyTo` unless that is null (a failed write
+    // throws CopyError).
+    LineReader(const platform::File& source, bool rereadable, const platform::File* copyTo,
+               std::size_t bufferSize = platform::kReadSize);
     // The second pass: the counted lines of `ticks`, from the first.
-    explicit LineReader(const TickFile& ticks, std::size_t bufferSize = kBufferSize);
+    explicit LineReader(const TickFile& ticks, std::size_t bufferSize = platform::kReadSize);
 
     // First pass: counts the lines, keeping at most `maxLines`.
     Count countLines(std::int32_t maxLines);
@@ -74,9 +65,9 @@ class LineReader {
     bool fill();
     std::size_t readSome(char* into, std::size_t room);
 
-    int source_;
-    bool seekable_;
-    int copyTo_ = -1;
+    const platform::File& source_;
+    bool rereadable_;
+    const platform::File* copyTo_ = nullptr;
     bool secondPass_ = false;
     std::uint64_t byteLimit_ = UINT64_MAX;
     std::int32_t linesLeft_ = 0;
@@ -92,14 +83,14 @@ enum class TickFileStatus { read, cannotOpen, readError, temporaryFileError };
 
 struct TickFileResult {
     TickFileStatus status = TickFileStatus::read;
-    int errorNumber = 0;  // why the temporary file failed
+    std::string reason;  // the system's words for why the temporary file failed
 };
 
 // Opens `fileName` and counts its lines (the first pass). A directory counts as a file that
 // cannot be opened. Input that cannot be read twice (a pipe, a terminal, a socket, a
-// device) is copied, while it is counted, to an unnamed file in `temporaryDirectory`, which
+// device) is copied, while it is counted, to an unnamed file in `temporaryFolder`, which
 // the second pass then reads.
-TickFileResult readTickFile(std::string_view fileName, const std::string& temporaryDirectory,
+TickFileResult readTickFile(std::string_view fileName, const std::string& temporaryFolder,
                             TickFile& ticks, std::int32_t maxLines = TickFile::kMaxLines);
 
 }  // namespace vellumbrook

@@ -53,9 +53,108 @@ std::optional<double> shortPlainDecimal(std::string_view text) {
     return negative ? -value : value;
 }
 
-// The last comma in [begin, end), or nullptr.
+bool isCSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+bool isNanSequenceChar(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+
+int digitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'z') {
+        return c - 'a' + 10;
+    }
+    return c >= 'A' && c <= 'Z' ? c - 'A' + 10 : 99;
+}
+
+// The number strtoull with base 0 reads from the start of `text`, which holds no blanks or
+// signs: hexadecimal after 0x, octal after 0, decimal otherwise.
+struct UnsignedReading {
+    std::uint64_t value = 0;
+    bool whole = false;     // the number took up all of `text`
+    bool overflow = false;  // it did not fit in 64 bits
+};
+
+UnsignedReading readUnsigned(std::string_view text) {
+    int base = 10;
+    if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') &&
+        text.size() > 2 && digitValue(text[2]) < 16) {
+        base = 16;
+        text.remove_prefix(2);
+    } else if (!text.empty() && text[0] == '0') {
+        base = 8;
+    }
+    UnsignedReading reading;
+    std::size_t used = 0;
+    for (; used < text.size() && digitValue(text[used]) < base; ++used) {
+        const auto digit = static_cast<std::uint64_t>(digitValue(text[used]));
+        if (reading.value > (UINT64_MAX - digit) / static_cast<std::uint64_t>(base)) {
+            reading.overflow = true;
+        }
+        reading.value = reading.value * static_cast<std::uint64_t>(base) + digit;
+    }
+    reading.whole = used == text.size();
+    return reading;
+}
+
+// A NaN text as glibc's strtod reads it: blanks, a sign, "nan" in any case and an optional
+// "(sequence)" whose number, when it is one, is the payload under the quiet bit. C libraries
+// disagree on that payload, so every build reads NaNs here. A payload too large for 64 bits
+// makes glibc report the range error, and so does this.
+struct NanReading {
+    double value = 0.0;
+    bool outOfRange = false;
+};
+
+std::optional<NanReading> glibcNan(std::string_view text) {
+    std::size_t at = 0;
+    while (at < text.size() && isCSpace(text[at])) {
+        ++at;
+    }
+    const bool negative = at < text.size() && text[at] == '-';
+    at += at < text.size() && (text[at] == '-' || text[at] == '+') ? 1 : 0;
+    const auto lower = [&](std::size_t i) { return static_cast<char>(text[i] | 0x20); };
+    if (text.size() - at < 3 || lower(at) != 'n' || lower(at + 1) != 'a' || lower(at + 2) != 'n') {
+        return std::nullopt;
+    }
+    at += 3;
+    constexpr std::uint64_t kQuietNan = 0x7ff8000000000000;
+    constexpr std::uint64_t kPayloadBits = (std::uint64_t{1} << 51) - 1;
+    std::uint64_t bits = kQuietNan;
+    NanReading reading;
+    if (at < text.size() && text[at] == '(') {
+        std::size_t end = at + 1;
+        while (end < text.size() && isNanSequenceChar(text[end])) {
+            ++end;
+        }
+        if (end < text.size() && text[end] == ')') {
+            const UnsignedReading payload = readUnsigned(text.substr(at + 1, end - at - 1));
+            reading.outOfRange = payload.overflow;
+            if (payload.whole) {
+                bits |= payload.value & kPayloadBits;
+            }
+        }
+    }
+    if (negative) {
+        bits |= std::uint64_t{1} << 63;
+    }
+    std::memcpy(&reading.value, &bits, sizeof bits);
+    return reading;
+}
+
+// The last comma in [begin, end), or nullptr. The fields it passes over are short (a price,
+// a volume), so a plain backward walk is as quick as a library search.
 const char* lastComma(const char* begin, const char* end) {
-    return static_cast<const char*>(::memrchr(begin, ',', static_cast<std::size_t>(end - begin)));
+    while (end != begin) {
+        if (*--end == ',') {
+            return end;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -63,6 +162,12 @@ const char* lastComma(const char* begin, const char* end) {
 double convertPrice(std::string_view priceText) {
     if (const std::optional<double> value = shortPlainDecimal(priceText)) {
         return *value;
+    }
+    if (const std::optional<NanReading> nan = glibcNan(priceText)) {
+        if (nan->outOfRange) {
+            throw PriceConversionError(priceText, "stod argument out of range");
+        }
+        return nan->value;
     }
     const std::string terminated(priceText);  // strtod reads up to a NUL
     errno = 0;

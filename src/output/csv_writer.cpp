@@ -2,26 +2,24 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <iterator>
 #include <system_error>
 
 namespace vellumbrook {
 
 void appendNumber(std::string& out, double value) {
-    char digits[64];
-    char* end = nullptr;
-    if (std::isfinite(value)) {
-        // The general format with precision 6 is defined to match printf's %g.
-        end = std::to_chars(std::begin(digits), std::end(digits), value, std::chars_format::general,
-                            6)
-                  .ptr;
-    } else {
-        // Infinities and NaNs are spelled the way the C library spells them.
-        const int length = std::snprintf(digits, sizeof digits, "%g", value);
-        end = digits + length;
+    if (!std::isfinite(value)) {
+        // Spelled as glibc's printf spells them, on every system: C libraries disagree on
+        // the sign of a NaN.
+        out.append(std::signbit(value) ? "-" : "").append(std::isnan(value) ? "nan" : "inf");
+        return;
     }
-    out.append(digits, end);
+    // The general format with precision 6 is defined to match printf's %g.
+    char digits[64];
+    const char* end =
+        std::to_chars(std::begin(digits), std::end(digits), value, std::chars_format::general, 6)
+            .ptr;
+    out.append(digits, static_cast<std::size_t>(end - digits));
 }
 
 std::string csvHeader(const CsvLayout& layout) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "support/capture.hpp"
+
 namespace vellumbrook {
 namespace {
 
@@ -34,9 +36,8 @@ Scan scan(std::vector<std::string> args, const char* spec = kSpec) {
         argv.push_back(arg.data());
     }
     argv.push_back(nullptr);
-    char* text = nullptr;
-    std::size_t size = 0;
-    std::FILE* messages = open_memstream(&text, &size);
+    testing::CapturedConsole captured;
+    std::FILE* messages = captured.console().err;
 
     OptionScanner scanner;
     Scan result;
@@ -48,9 +49,7 @@ Scan scan(std::vector<std::string> args, const char* spec = kSpec) {
             break;
         }
     }
-    std::fclose(messages);
-    result.messages.assign(text, size);
-    std::free(text);
+    result.messages = captured.err();
     for (int i = 0; i < argc; ++i) {
         result.argvAfter.emplace_back(argv[static_cast<std::size_t>(i)]);
     }

@@ -6,6 +6,7 @@
 //   status         expected exit status (absent: 0)
 //   stdin          optional: fed to the binary through a pipe
 //   stdout-device  optional: a path opened as standard output instead of a capture file
+//   skip-on-windows  optional: why the case cannot hold on Windows, where it is skipped
 // plus whatever input files the arguments name; the binary runs inside the case folder.
 #include <gtest/gtest.h>
 
@@ -61,6 +62,11 @@ class Golden : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(Golden, MatchesExactly) {
     const fs::path caseDir = fs::path(GOLDEN_DIR) / GetParam();
+#ifdef _WIN32
+    if (fs::exists(caseDir / "skip-on-windows")) {
+        GTEST_SKIP() << readFile(caseDir / "skip-on-windows");
+    }
+#endif
     const testing::BinaryOutcome got = testing::runBinary(runOf(caseDir));
     EXPECT_EQ(got.status, std::stoi(readIfPresent(caseDir / "status", "0")));
     if (!fs::exists(caseDir / "stdout-device")) {

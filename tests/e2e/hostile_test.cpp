@@ -17,8 +17,9 @@ namespace fs = std::filesystem;
 
 class Hostile : public ::testing::Test {
   protected:
-    fs::path file =
-        fs::temp_directory_path() / ("vellumbrook-hostile-" + std::to_string(::getpid()));
+    fs::path file = fs::temp_directory_path() /
+                    ("vellumbrook-hostile-" +
+                     std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     void write(const std::string& bytes) { std::ofstream(file, std::ios::binary) << bytes; }
     void TearDown() override { fs::remove(file); }
     testing::BinaryOutcome convert(std::vector<std::string> options) {
@@ -123,7 +124,13 @@ TEST_F(Hostile, LargestValuesWithLeadingZeros) {
 #endif
 #endif
 
+#define VELLUMBROOK_SKIP_UNLESS_THE_CHILD_CAN_BE_LIMITED()                                    \
+    if (!testing::kCanLimitTheChild) {                                                        \
+        GTEST_SKIP() << "needs Unix resource limits and TMPDIR, which Windows does not have"; \
+    }
+
 TEST_F(Hostile, RunningOutOfMemoryIsAnErrorNotACrash) {
+    VELLUMBROOK_SKIP_UNLESS_THE_CHILD_CAN_BE_LIMITED();
 #ifdef VELLUMBROOK_ADDRESS_SANITIZER
     GTEST_SKIP() << "an address space limit cannot hold under AddressSanitizer";
 #endif
@@ -151,6 +158,7 @@ TEST_F(Hostile, MorePlaceholdersThanMemoryCanHoldAreRefusedAtOnce) {
 // Neither pass holds the file: a group of every line costs no more than a group of 70, for a
 // regular file and for the same bytes through a pipe.
 TEST_F(Hostile, MemoryDoesNotGrowWithTheFile) {
+    VELLUMBROOK_SKIP_UNLESS_THE_CHILD_CAN_BE_LIMITED();
 #ifdef VELLUMBROOK_ADDRESS_SANITIZER
     GTEST_SKIP() << "an address space limit cannot hold under AddressSanitizer";
 #endif
@@ -171,6 +179,7 @@ TEST_F(Hostile, MemoryDoesNotGrowWithTheFile) {
 
 // What does grow is the candle list: at most 16 MiB and 192 bytes a kept candle.
 TEST_F(Hostile, MemoryGrowsWithTheCandlesWithinItsBudget) {
+    VELLUMBROOK_SKIP_UNLESS_THE_CHILD_CAN_BE_LIMITED();
 #ifdef VELLUMBROOK_ADDRESS_SANITIZER
     GTEST_SKIP() << "an address space limit cannot hold under AddressSanitizer";
 #endif
@@ -185,6 +194,7 @@ TEST_F(Hostile, MemoryGrowsWithTheCandlesWithinItsBudget) {
 }
 
 TEST_F(Hostile, PipeNeedsRoomInTheTemporaryDirectory) {
+    VELLUMBROOK_SKIP_UNLESS_THE_CHILD_CAN_BE_LIMITED();
     testing::BinaryRun run;
     run.args = {"-f", "/dev/stdin"};
     run.pipedInput = repeated("S,T,1.5,x\n", 200000);

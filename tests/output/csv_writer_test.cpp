@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 namespace vellumbrook {
@@ -19,9 +20,11 @@ TEST_P(NumberFormat, MatchesPrintfG) {
     std::string out;
     appendNumber(out, GetParam().value);
     EXPECT_EQ(out, GetParam().written);
-    char printed[64];
+#ifdef __GLIBC__
+    char printed[64];  // the spelling chosen for every system is glibc's
     std::snprintf(printed, sizeof printed, "%g", GetParam().value);
     EXPECT_EQ(out, printed);
+#endif
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -7,7 +7,7 @@
 
 namespace vellumbrook::testing {
 
-// A Console whose two streams are in-memory files, for stages driven in-process.
+// A Console whose two streams are temporary files, for stages driven in-process.
 class CapturedConsole {
   public:
     CapturedConsole();
@@ -20,10 +20,6 @@ class CapturedConsole {
     std::string err();
 
   private:
-    char* outText_ = nullptr;
-    std::size_t outSize_ = 0;
-    char* errText_ = nullptr;
-    std::size_t errSize_ = 0;
     Console console_;
 };
 

@@ -18,6 +18,10 @@ struct BinaryRun {
     std::vector<std::pair<std::string, std::string>> environment;  // set on top of ours
 };
 
+// Whether the runs can limit the child's address space and file size and set its
+// environment (Unix), for the tests that need them.
+extern const bool kCanLimitTheChild;
+
 struct BinaryOutcome {
     std::string out;
     std::string err;

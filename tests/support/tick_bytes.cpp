@@ -1,25 +1,24 @@
 #include "support/tick_bytes.hpp"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <stdexcept>
+
+#include "platform/platform.hpp"
 
 namespace vellumbrook::testing {
 
 void rewrite(const TickFile& ticks, std::string_view bytes) {
-    const int fd = ticks.file.get();
-    if (::ftruncate(fd, 0) != 0 ||
-        ::pwrite(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) {
-        throw std::runtime_error("cannot write the test tick file");
+    std::string reason;
+    if (!platform::resize(ticks.file, 0) || !platform::writeAt(ticks.file, bytes, 0, reason)) {
+        throw std::runtime_error("cannot write the test tick file: " + reason);
     }
 }
 
 TickFile tickFileOf(std::string_view bytes, std::int32_t maxLines) {
     TickFile ticks;
-    ticks.file = FileDescriptor(::memfd_create("ticks", MFD_CLOEXEC));
+    std::string reason;
+    ticks.file = platform::makeTemporaryFile(platform::temporaryFolder().path, reason);
     rewrite(ticks, bytes);
-    const LineReader::Count count = LineReader(ticks.file.get(), true, -1).countLines(maxLines);
+    const LineReader::Count count = LineReader(ticks.file, true, nullptr).countLines(maxLines);
     ticks.lineCount = count.lines;
     ticks.byteCount = count.bytes;
     return ticks;

@@ -8,7 +8,7 @@
 
 namespace vellumbrook::testing {
 
-// `bytes` as a counted tick file that lives in memory only.
+// `bytes` as a counted tick file that lives in an unnamed temporary file.
 TickFile tickFileOf(std::string_view bytes, std::int32_t maxLines = TickFile::kMaxLines);
 
 // Replaces the whole content of an open file.

@@ -1,0 +1,93 @@
+#pragma once
+
+// Everything that differs between the operating systems, behind one small table of calls:
+// posix.cpp answers them on Linux and the other Unix systems, windows.cpp on Windows. Nothing
+// above this folder includes a system header or asks which system it runs on. Failures come
+// back as the system's own words, so that the error lines are made in one place above.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace vellumbrook::platform {
+
+// How many bytes one read asks for. On Linux 64 KiB keeps what the kernel copies in still in
+// the cache when it is scanned (four times as fast a count as 1 MiB on a 2-core EPYC); on
+// Windows each ReadFile call costs far more, and 1 MiB pays.
+extern const std::size_t kReadSize;
+
+// One open file of the system (a descriptor, or a Windows HANDLE), closed with the object.
+class File {
+  public:
+    using Handle = std::intptr_t;
+    static constexpr Handle kNone = -1;
+
+    File() = default;
+    explicit File(Handle handle) : handle_(handle) {}
+    File(File&& other) noexcept : handle_(std::exchange(other.handle_, kNone)) {}
+    File& operator=(File&& other) noexcept {
+        File gone(std::move(other));  // closes what this held, once it goes
+        std::swap(handle_, gone.handle_);
+        return *this;
+    }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File();
+
+    bool isOpen() const { return handle_ != kNone; }
+    Handle handle() const { return handle_; }
+
+  private:
+    Handle handle_ = kNone;
+};
+
+struct OpenedFile {
+    File file;                // not open when the name cannot be opened for reading
+    bool rereadable = false;  // a regular file, to be read at any offset as often as needed
+};
+
+// Opens `name` for reading while others may go on reading, writing, renaming or deleting it
+// (a recorder may still be appending). A directory does not open. "/dev/stdin" is standard
+// input on every system.
+OpenedFile openForReading(std::string_view name);
+
+// Reads up to `size` bytes at `offset` of a rereadable file. The count read, 0 at the end,
+// -1 when reading fails.
+std::ptrdiff_t readAt(const File& file, char* into, std::size_t size, std::uint64_t offset);
+
+// Reads the next bytes of a stream (a pipe, a terminal, a device), as `readAt` otherwise.
+std::ptrdiff_t readNext(const File& file, char* into, std::size_t size);
+
+// Writes all of `bytes` at `offset`; false with the system's `reason` when it cannot.
+bool writeAt(const File& file, std::string_view bytes, std::uint64_t offset, std::string& reason);
+
+// Cuts or extends the file to `size` bytes.
+bool resize(const File& file, std::uint64_t size);
+
+// Where copies of input that cannot be read twice go, and the setting that chose it: TMPDIR
+// (else /tmp) on Unix, the folder that Windows gives (from TMP, TEMP, ...) on Windows.
+struct TemporaryFolder {
+    std::string_view setting;
+    std::string path;
+};
+TemporaryFolder temporaryFolder();
+
+// A new empty file in `folder`, open for reading and writing, that no name outlives: it has
+// none, or loses it when closed. Not open, with the system's `reason`, when it cannot be made.
+File makeTemporaryFile(const std::string& folder, std::string& reason);
+
+// The machine's physical memory in bytes; 0 when the system does not say.
+std::uint64_t physicalMemory();
+
+// Drops what a failed write left in the buffer of `stream`, so that the exit flush cannot
+// send a stray half line after the error has been reported.
+void discardBufferedOutput(std::FILE* stream);
+
+// Standard output and standard error write their bytes unchanged: a line ends with LF
+// alone on every system.
+void useBinaryStandardStreams();
+
+}  // namespace vellumbrook::platform

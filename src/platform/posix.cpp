@@ -1,0 +1,137 @@
+// The platform calls on Linux and the other Unix systems.
+#include <fcntl.h>
+#include <stdio_ext.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.hpp"
+
+namespace vellumbrook::platform {
+
+namespace {
+
+int descriptor(const File& file) {
+    return static_cast<int>(file.handle());
+}
+
+// The largest read or write asked of the kernel at once (Linux moves at most this anyway).
+constexpr std::size_t kMostAtOnce = 0x7ffff000;
+
+// A file that never has a name, so that nothing is left behind even when the process is
+// killed; where the file system cannot make one, a named file unlinked at once.
+int unnamedFile(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) {
+        return fd;
+    }
+    std::string name = folder + "/vellumbrook-XXXXXX";
+    const int named = ::mkostemp(name.data(), O_CLOEXEC);
+    if (named >= 0) {
+        ::unlink(name.c_str());
+    }
+    return named;
+}
+
+}  // namespace
+
+const std::size_t kReadSize = std::size_t{64} << 10;
+
+File::~File() {
+    if (isOpen()) {
+        ::close(descriptor(*this));
+    }
+}
+
+OpenedFile openForReading(std::string_view name) {
+    const std::string path(name);
+    File file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (descriptor(file) < 0 || ::fstat(descriptor(file), &info) != 0 || S_ISDIR(info.st_mode)) {
+        return {};
+    }
+    const bool regular = S_ISREG(info.st_mode);
+    if (regular) {
+        (void)::posix_fadvise(descriptor(file), 0, 0, POSIX_FADV_SEQUENTIAL);
+    }
+    return {std::move(file), regular};
+}
+
+std::ptrdiff_t readAt(const File& file, char* into, std::size_t size, std::uint64_t offset) {
+    for (;;) {
+        const ssize_t got = ::pread(descriptor(file), into, std::min(size, kMostAtOnce),
+                                    static_cast<off_t>(offset));
+        if (got >= 0 || errno != EINTR) {
+            return got;
+        }
+    }
+}
+
+std::ptrdiff_t readNext(const File& file, char* into, std::size_t size) {
+    for (;;) {
+        const ssize_t got = ::read(descriptor(file), into, std::min(size, kMostAtOnce));
+        if (got >= 0 || errno != EINTR) {
+            return got;
+        }
+    }
+}
+
+bool writeAt(const File& file, std::string_view bytes, std::uint64_t offset, std::string& reason) {
+    while (!bytes.empty()) {
+        const ssize_t written =
+            ::pwrite(descriptor(file), bytes.data(), std::min(bytes.size(), kMostAtOnce),
+                     static_cast<off_t>(offset));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            reason = std::strerror(written < 0 ? errno : ENOSPC);
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+        offset += static_cast<std::uint64_t>(written);
+    }
+    return true;
+}
+
+bool resize(const File& file, std::uint64_t size) {
+    return ::ftruncate(descriptor(file), static_cast<off_t>(size)) == 0;
+}
+
+TemporaryFolder temporaryFolder() {
+    // As for any Unix tool: $TMPDIR, else /tmp; an empty TMPDIR counts as unset.
+    const char* folder = std::getenv("TMPDIR");
+    return {"TMPDIR", folder != nullptr && *folder != '\0' ? folder : "/tmp"};
+}
+
+File makeTemporaryFile(const std::string& folder, std::string& reason) {
+    File file(unnamedFile(folder));
+    if (descriptor(file) < 0) {
+        reason = std::strerror(errno);
+        return {};
+    }
+    return file;
+}
+
+std::uint64_t physicalMemory() {
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
+}
+
+void discardBufferedOutput(std::FILE* stream) {
+    __fpurge(stream);
+}
+
+void useBinaryStandardStreams() {
+    // Unix streams never change line ends.
+}
+
+}  // namespace vellumbrook::platform

@@ -1,0 +1,225 @@
+// The platform calls on Windows. Names and texts are 8-bit in the process's code page, which
+// the program's manifest makes UTF-8 (Windows 10 1903 and later); the system is always asked
+// through its wide-character calls, so that names beyond ASCII and long paths work.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "platform/platform.hpp"
+
+namespace vellumbrook::platform {
+
+namespace {
+
+HANDLE nativeOf(const File& file) {
+    return reinterpret_cast<HANDLE>(file.handle());
+}
+
+File fileOf(HANDLE handle) {
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+        return {};
+    }
+    return File(reinterpret_cast<File::Handle>(handle));
+}
+
+// The largest read or write asked of the system at once: ReadFile counts in 32 bits.
+constexpr std::size_t kMostAtOnce = std::size_t{1} << 30;
+
+std::wstring wide(std::string_view text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int size = static_cast<int>(text.size());
+    const int length =
+        ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+    std::wstring result(static_cast<std::size_t>(std::max(length, 0)), L'\0');
+    if (length > 0) {
+        ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, result.data(),
+                              length);
+    }
+    return result;
+}
+
+std::string narrow(std::wstring_view text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int size = static_cast<int>(text.size());
+    const int length =
+        ::WideCharToMultiByte(CP_ACP, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<std::size_t>(std::max(length, 0)), '\0');
+    if (length > 0) {
+        ::WideCharToMultiByte(CP_ACP, 0, text.data(), size, result.data(), length, nullptr,
+                              nullptr);
+    }
+    return result;
+}
+
+// The system's words for an error code, without the line end and full stop it ends with, so
+// that they fit the end of an error line as the C library's texts do.
+std::string describe(DWORD code) {
+    char* text = nullptr;
+    const DWORD length = ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0,
+        nullptr);
+    std::string words = length > 0 ? std::string(text, length) : "error " + std::to_string(code);
+    ::LocalFree(text);
+    while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == ' ' ||
+                              words.back() == '.')) {
+        words.pop_back();
+    }
+    return words;
+}
+
+OVERLAPPED at(std::uint64_t offset) {
+    OVERLAPPED position{};
+    position.Offset = static_cast<DWORD>(offset);
+    position.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return position;
+}
+
+File standardInput() {
+    HANDLE own = nullptr;
+    const HANDLE process = ::GetCurrentProcess();
+    if (!::DuplicateHandle(process, ::GetStdHandle(STD_INPUT_HANDLE), process, &own, 0, FALSE,
+                           DUPLICATE_SAME_ACCESS)) {
+        return {};
+    }
+    return fileOf(own);
+}
+
+using GetTempPath2Call = DWORD(WINAPI*)(DWORD, LPWSTR);
+
+// GetTempPath2W where the system has it (Windows 11, and 10 from build 20348), for the
+// folder it gives programs that run as SYSTEM; GetTempPathW elsewhere.
+DWORD temporaryPath(DWORD size, wchar_t* into) {
+    const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+    const FARPROC found = kernel != nullptr ? ::GetProcAddress(kernel, "GetTempPath2W") : nullptr;
+    if (found != nullptr) {
+        GetTempPath2Call call = nullptr;
+        static_assert(sizeof call == sizeof found);
+        std::memcpy(&call, &found, sizeof call);
+        return call(size, into);
+    }
+    return ::GetTempPathW(size, into);
+}
+
+}  // namespace
+
+const std::size_t kReadSize = std::size_t{1} << 20;
+
+File::~File() {
+    if (isOpen()) {
+        ::CloseHandle(nativeOf(*this));
+    }
+}
+
+OpenedFile openForReading(std::string_view name) {
+    File file;
+    if (name == "/dev/stdin") {
+        file = standardInput();
+    } else if (const std::wstring path = wide(name); !path.empty()) {
+        // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open.
+        file = fileOf(::CreateFileW(path.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    }
+    if (!file.isOpen()) {
+        return {};
+    }
+    const bool rereadable = ::GetFileType(nativeOf(file)) == FILE_TYPE_DISK;
+    return {std::move(file), rereadable};
+}
+
+std::ptrdiff_t readAt(const File& file, char* into, std::size_t size, std::uint64_t offset) {
+    OVERLAPPED position = at(offset);
+    DWORD got = 0;
+    if (!::ReadFile(nativeOf(file), into, static_cast<DWORD>(std::min(size, kMostAtOnce)), &got,
+                    &position)) {
+        return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    }
+    return static_cast<std::ptrdiff_t>(got);
+}
+
+std::ptrdiff_t readNext(const File& file, char* into, std::size_t size) {
+    DWORD got = 0;
+    if (!::ReadFile(nativeOf(file), into, static_cast<DWORD>(std::min(size, kMostAtOnce)), &got,
+                    nullptr)) {
+        // A pipe whose writer has closed it has simply ended.
+        return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+    }
+    return static_cast<std::ptrdiff_t>(got);
+}
+
+bool writeAt(const File& file, std::string_view bytes, std::uint64_t offset, std::string& reason) {
+    while (!bytes.empty()) {
+        OVERLAPPED position = at(offset);
+        DWORD written = 0;
+        if (!::WriteFile(nativeOf(file), bytes.data(),
+                         static_cast<DWORD>(std::min(bytes.size(), kMostAtOnce)), &written,
+                         &position)) {
+            reason = describe(::GetLastError());
+            return false;
+        }
+        if (written == 0) {
+            reason = describe(ERROR_DISK_FULL);
+            return false;
+        }
+        bytes.remove_prefix(written);
+        offset += written;
+    }
+    return true;
+}
+
+bool resize(const File& file, std::uint64_t size) {
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(size);
+    return ::SetFilePointerEx(nativeOf(file), end, nullptr, FILE_BEGIN) &&
+           ::SetEndOfFile(nativeOf(file));
+}
+
+TemporaryFolder temporaryFolder() {
+    wchar_t path[MAX_PATH + 1] = {};
+    const DWORD length = temporaryPath(MAX_PATH + 1, path);
+    return {"TMP", length > 0 && length <= MAX_PATH ? narrow({path, length}) : std::string()};
+}
+
+File makeTemporaryFile(const std::string& folder, std::string& reason) {
+    const std::wstring where = wide(folder);
+    wchar_t name[MAX_PATH] = {};
+    // Makes a new empty file with a name of its own, so that two runs never share one.
+    if (where.empty() || ::GetTempFileNameW(where.c_str(), L"vbk", 0, name) == 0) {
+        reason = describe(where.empty() ? ERROR_PATH_NOT_FOUND : ::GetLastError());
+        return {};
+    }
+    File file = fileOf(::CreateFileW(
+        name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (!file.isOpen()) {
+        reason = describe(::GetLastError());
+        ::DeleteFileW(name);
+    }
+    return file;
+}
+
+std::uint64_t physicalMemory() {
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    return ::GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
+}
+
+void discardBufferedOutput(std::FILE*) {
+    // The C runtime's fflush already empties the buffer of a stream whose write failed.
+}
+
+void useBinaryStandardStreams() {
+    ::_setmode(::_fileno(stdout), _O_BINARY);
+    ::_setmode(::_fileno(stderr), _O_BINARY);
+}
+
+}  // namespace vellumbrook::platform
