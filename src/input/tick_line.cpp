@@ -1,11 +1,16 @@
 #include "input/tick_line.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vellumbrook {
 
@@ -146,15 +151,34 @@ std::optional<NanReading> glibcNan(std::string_view text) {
     return reading;
 }
 
-// The last comma in [begin, end), or nullptr. The fields it passes over are short (a price,
-// a volume), so a plain backward walk is as quick as a library search.
-const char* lastComma(const char* begin, const char* end) {
-    while (end != begin) {
-        if (*--end == ',') {
-            return end;
+// The last three commas of [begin, end), last first, in one backward pass that looks at 16
+// bytes at a time where it can. False when there are fewer than three.
+bool lastThreeCommas(const char* begin, const char* end, const char* (&commas)[3]) {
+    int found = 0;
+#if defined(__SSE2__)
+    const __m128i comma = _mm_set1_epi8(',');
+    for (; end - begin >= 16; end -= 16) {
+        auto mask = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16)), comma)));
+        while (mask != 0) {
+            const int bit = 31 - std::countl_zero(mask);
+            commas[found] = end - 16 + bit;
+            if (++found == 3) {
+                return true;
+            }
+            mask &= ~(1U << bit);
         }
     }
-    return nullptr;
+#endif
+    while (end != begin) {
+        if (*--end == ',') {
+            commas[found] = end;
+            if (++found == 3) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -191,14 +215,14 @@ std::optional<TickFields> findTickFields(std::string_view line) {
     if (const void* nul = std::memchr(begin, '\0', line.size())) {
         end = static_cast<const char*>(nul);
     }
-    const char* last = lastComma(begin, end);
-    const char* secondLast = last ? lastComma(begin, last) : nullptr;
-    const char* thirdLast = secondLast ? lastComma(begin, secondLast) : nullptr;
-    if (thirdLast == nullptr) {
+    const char* commas[3];
+    if (!lastThreeCommas(begin, end, commas)) {
         return std::nullopt;
     }
-    return TickFields{{thirdLast + 1, static_cast<std::size_t>(secondLast - thirdLast - 1)},
-                      {secondLast + 1, static_cast<std::size_t>(last - secondLast - 1)}};
+    const auto between = [](const char* after, const char* before) {
+        return std::string_view(after + 1, static_cast<std::size_t>(before - after - 1));
+    };
+    return TickFields{between(commas[2], commas[1]), between(commas[1], commas[0])};
 }
 
 std::optional<TickRecord> parseTickLine(std::string_view line) {
