@@ -9,6 +9,7 @@ price choice the README states, and runs the converter on that. A recipe that re
 wrong field, keeps the wrong order or keeps a header line therefore cannot match it.
 
 usage: make_source_samples.py CONVERTER   (run from the top of the repository)
+       make_source_samples.py --bench TICKS FOLDER   (large TrueFX and HistData files)
 """
 import io
 import os
@@ -101,14 +102,14 @@ def histdata(converter):
 
 def dukascopy(converter):
     # Header "Gmt time,Ask,Bid,AskVolume,BidVolume", DD.MM.YYYY HH:MM:SS.mmm, ask before bid,
-    # CR LF. Price: the mid, (ask + bid) / 2 to six decimals.
+    # CR LF. Price: the bid, as for every other FX source.
     lines = ["Gmt time,Ask,Bid,AskVolume,BidVolume\r\n"]
     rows = []
     ticks = stamped(walk(303, TICKS, 110345, 1, 5), "02.01.2024 {h:02d}:{m:02d}:{s:02d}.{ms:03d}")
     for index, (time, bid, ask) in enumerate(ticks):
         volumes = (Decimal(75 + index % 4 * 15) / 100, Decimal(90 + index % 3 * 30) / 100)
         lines.append(f"{time},{ask},{bid},{volumes[0]},{volumes[1]}\r\n")
-        rows.append((time, f"{(ask + bid) / 2:.6f}"))
+        rows.append((time, bid))
     write(f"{OUT}/dukascopy/EURUSD_Ticks_02.01.2024-02.01.2024.csv", "".join(lines).encode())
     write(f"{OUT}/dukascopy/expected.csv",
           expected_csv(converter, converter_input("EURUSD", rows)))
@@ -144,6 +145,67 @@ def mt5(converter):
     write(f"{OUT}/mt5/expected.csv", expected_csv(converter, converter_input("EURUSD", rows)))
 
 
+def mt5_recorder(converter):
+    # The tick recorders' layout: UTF-16 LE with a byte order mark, tabs, CR LF, a header,
+    # then the time in milliseconds since 1970, bid and ask. Price: bid.
+    lines = ["time_msc\tbid\task\r\n"]
+    rows = []
+    for ms, bid, ask in walk(606, TICKS, 110345, 1, 5):
+        time = str(1704153600000 + ms)
+        lines.append(f"{time}\t{bid}\t{ask}\r\n")
+        rows.append((time, bid))
+    write(f"{OUT}/mt5-recorder/EURUSD_ticks.tsv", "".join(lines).encode("utf-16"))
+    write(f"{OUT}/mt5-recorder/expected.csv",
+          expected_csv(converter, converter_input("EURUSD", rows)))
+
+
+def cr_only(converter):
+    # HistData's layout with a CR alone ending each line, as old Mac tools write it.
+    lines, rows = [], []
+    for time, bid, ask in stamped(walk(707, TICKS, 1104660, 10, 6),
+                                  "20240102 {h:02d}{m:02d}{s:02d}{ms:03d}"):
+        lines.append(f"{time},{bid:.6f},{ask:.6f},0\r")
+        rows.append((time, f"{bid:.6f}"))
+    write(f"{OUT}/cr-only/DAT_ASCII_EURUSD_T_202401.csv", "".join(lines).encode())
+    write(f"{OUT}/cr-only/expected.csv", expected_csv(converter, converter_input("EURUSD", rows)))
+
+
+def semicolons(converter):
+    # A European export: semicolons, decimal commas, a header, date and time in two columns.
+    lines, rows = ["Date;Time;Bid;Ask\n"], []
+    for time, bid, ask in stamped(walk(808, TICKS, 110345, 1, 5),
+                                  "{h:02d}:{m:02d}:{s:02d}.{ms:03d}"):
+        lines.append(f"02.01.2024;{time};{str(bid).replace('.', ',')};{str(ask).replace('.', ',')}\n")
+        rows.append((f"02.01.2024 {time}", bid))
+    write(f"{OUT}/semicolons/EURUSD.csv", "".join(lines).encode())
+    write(f"{OUT}/semicolons/expected.csv",
+          expected_csv(converter, converter_input("EURUSD", rows)))
+
+
+def quoted(converter):
+    # Every field in double quotes, the price of the mid asked for.
+    lines, rows = ['"time","bid","ask"\n'], []
+    for time, bid, ask in stamped(walk(909, TICKS, 110345, 1, 5),
+                                  "2024-01-02 {h:02d}:{m:02d}:{s:02d}.{ms:03d}"):
+        lines.append(f'"{time}","{bid}","{ask}"\n')
+        rows.append((time, repr((float(bid) + float(ask)) / 2)))
+    write(f"{OUT}/quoted/EURUSD.csv", "".join(lines).encode())
+    write(f"{OUT}/quoted/expected.csv", expected_csv(converter, converter_input("EURUSD", rows)))
+
+
+def bench_files(count, folder):
+    """TrueFX and HistData files of `count` ticks each, oldest first, for bench/ticks.sh."""
+    import datetime
+    start = datetime.datetime(2024, 1, 2)
+    with open(f"{folder}/truefx-{count}.csv", "w", newline="") as truefx_file, \
+            open(f"{folder}/histdata-{count}.csv", "w", newline="") as histdata_file:
+        for ms, bid, ask in walk(111, count, 110345, 1, 5):
+            moment = start + datetime.timedelta(milliseconds=ms)
+            millis = moment.microsecond // 1000
+            truefx_file.write(f"EUR/USD,{moment:%Y%m%d %H:%M:%S}.{millis:03d},{bid},{ask}\n")
+            histdata_file.write(f"{moment:%Y%m%d %H%M%S}{millis:03d},{bid},{ask},0\r\n")
+
+
 def charting(converter):
     # Ticks in the converter's layout, out to a charting tool: oldest candle first, no
     # placeholder row, the EMA of each candle on its own row.
@@ -171,10 +233,14 @@ def many(converter):
 
 
 def main():
+    if len(sys.argv) == 4 and sys.argv[1] == "--bench":
+        bench_files(int(sys.argv[2]), sys.argv[3])
+        return
     if len(sys.argv) != 2:
-        sys.exit(__doc__.strip().splitlines()[-1])
+        sys.exit(__doc__.strip().splitlines()[-2])
     converter = os.path.abspath(sys.argv[1])
-    for make in (truefx, histdata, dukascopy, binance, mt5, charting, many):
+    for make in (truefx, histdata, dukascopy, binance, mt5, mt5_recorder, cr_only, semicolons,
+                 quoted, charting, many):
         make(converter)
 
 

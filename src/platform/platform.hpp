@@ -54,6 +54,9 @@ struct OpenedFile {
 // input on every system.
 OpenedFile openForReading(std::string_view name);
 
+// The size in bytes of a rereadable file; -1 when the system does not say.
+std::int64_t sizeOf(const File& file);
+
 // Reads up to `size` bytes at `offset` of a rereadable file. The count read, 0 at the end,
 // -1 when reading fails.
 std::ptrdiff_t readAt(const File& file, char* into, std::size_t size, std::uint64_t offset);
@@ -78,6 +81,16 @@ TemporaryFolder temporaryFolder();
 // A new empty file in `folder`, open for reading and writing, that no name outlives: it has
 // none, or loses it when closed. Not open, with the system's `reason`, when it cannot be made.
 File makeTemporaryFile(const std::string& folder, std::string& reason);
+
+// A new file `name`, open for writing; not open, with the system's `reason`, when the name
+// is taken or cannot be made.
+File createNewFile(const std::string& name, std::string& reason);
+
+// Gives the file `from` the name `to`, replacing any file of that name in one step.
+bool renameReplacing(const std::string& from, const std::string& to, std::string& reason);
+
+// Removes the file `name`, if it can.
+void removeFile(const std::string& name);
 
 // The machine's physical memory in bytes; 0 when the system does not say.
 std::uint64_t physicalMemory();

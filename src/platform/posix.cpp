@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -59,6 +60,11 @@ OpenedFile openForReading(std::string_view name) {
         (void)::posix_fadvise(descriptor(file), 0, 0, POSIX_FADV_SEQUENTIAL);
     }
     return {std::move(file), regular};
+}
+
+std::int64_t sizeOf(const File& file) {
+    struct stat info {};
+    return ::fstat(descriptor(file), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
 }
 
 std::ptrdiff_t readAt(const File& file, char* into, std::size_t size, std::uint64_t offset) {
@@ -115,6 +121,26 @@ File makeTemporaryFile(const std::string& folder, std::string& reason) {
         return {};
     }
     return file;
+}
+
+File createNewFile(const std::string& name, std::string& reason) {
+    File file(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!file.isOpen()) {
+        reason = std::strerror(errno);
+    }
+    return file;
+}
+
+bool renameReplacing(const std::string& from, const std::string& to, std::string& reason) {
+    if (std::rename(from.c_str(), to.c_str()) != 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+void removeFile(const std::string& name) {
+    (void)::unlink(name.c_str());
 }
 
 std::uint64_t physicalMemory() {

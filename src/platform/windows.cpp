@@ -136,6 +136,11 @@ OpenedFile openForReading(std::string_view name) {
     return {std::move(file), rereadable};
 }
 
+std::int64_t sizeOf(const File& file) {
+    LARGE_INTEGER size{};
+    return ::GetFileSizeEx(nativeOf(file), &size) ? static_cast<std::int64_t>(size.QuadPart) : -1;
+}
+
 std::ptrdiff_t readAt(const File& file, char* into, std::size_t size, std::uint64_t offset) {
     OVERLAPPED position = at(offset);
     DWORD got = 0;
@@ -205,6 +210,29 @@ File makeTemporaryFile(const std::string& folder, std::string& reason) {
         ::DeleteFileW(name);
     }
     return file;
+}
+
+File createNewFile(const std::string& name, std::string& reason) {
+    const std::wstring path = wide(name);
+    File file =
+        fileOf(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                             nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.isOpen()) {
+        reason = describe(path.empty() ? ERROR_PATH_NOT_FOUND : ::GetLastError());
+    }
+    return file;
+}
+
+bool renameReplacing(const std::string& from, const std::string& to, std::string& reason) {
+    if (!::MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        reason = describe(::GetLastError());
+        return false;
+    }
+    return true;
+}
+
+void removeFile(const std::string& name) {
+    ::DeleteFileW(wide(name).c_str());
 }
 
 std::uint64_t physicalMemory() {

@@ -68,7 +68,14 @@ if [ -n "$zip" ]; then
         </dev/null >from-zip.csv 2>from-zip.err
     "$wine_run" vellumbrook.exe -f "$root/examples/ticks.csv" </dev/null >built.csv 2>built.err
     check "the zip's program on examples/ticks.csv" built.csv from-zip.csv
-    for file in README.md LICENSE vellumbrook.txt; do
+    # The second program on a vendor file, its recipe as a cmd.exe user types it.
+    cp "$root/examples/sources/mt5/EURUSD_ticks.csv" mt5.csv
+    cp "unzipped/$folder/vellumbrook-ticks.exe" .
+    "$wine_run" cmd /c "vellumbrook-ticks.exe --from=mt5-export mt5.csv -o mt5-ticks.csv && vellumbrook.exe -f mt5-ticks.csv -t 10" \
+        </dev/null >mt5-table.csv 2>mt5.err
+    check "the zip's vellumbrook-ticks.exe on the MetaTrader sample" \
+        "$root/examples/sources/mt5/expected.csv" mt5-table.csv
+    for file in README.md LICENSE vellumbrook.txt vellumbrook-ticks.exe vellumbrook-ticks.txt; do
         [ -s "unzipped/$folder/$file" ] || { failed=$((failed + 1)); echo "FAILED: no $file in the zip"; }
     done
 else

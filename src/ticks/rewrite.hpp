@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ticks/layout.hpp"
+
+namespace vellumbrook::ticks {
+
+// What one run of vellumbrook-ticks is asked to do.
+struct TicksSettings {
+    std::optional<Layout> layout;  // nothing: recognise it from the first file
+    std::optional<Quote> quote;    // nothing: the bid, or the one price of a trades layout
+    bool isoTime = false;
+    std::string symbol;
+    std::string output;  // empty: standard output
+    bool verbose = false;
+    std::vector<std::string> files;  // oldest first; "-" and /dev/stdin are standard input
+};
+
+// Writes the ticks of every file, newest first, as the converter's input lines
+// "SYMBOL,TIME,PRICE,QUOTE", to `out` or to the output file, checking that the times never
+// go back. Messages go to `messages`. Returns the exit status: 0, or 1 after one error line
+// (an output file is then not left behind).
+int rewriteTicks(const TicksSettings& settings, std::FILE* out, std::FILE* messages);
+
+}  // namespace vellumbrook::ticks

@@ -1,0 +1,180 @@
+#include "ticks/rewrite.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/run_binary.hpp"
+#include "ticks/command_line.hpp"
+
+namespace vellumbrook::ticks {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TicksCase {
+    const char* name;
+    std::vector<std::string> args;  // always written with -o out.csv
+    std::map<std::string, std::string> files;
+    std::string out;  // what out.csv must hold; empty: it must not exist
+    std::string messages;
+    int status;
+};
+
+class Rewrite : public ::testing::TestWithParam<TicksCase> {
+  protected:
+    fs::path folder =
+        fs::temp_directory_path() / (std::string("vellumbrook-ticks-") + GetParam().name);
+    fs::path before = fs::current_path();
+    void SetUp() override {
+        fs::create_directories(folder);
+        fs::current_path(folder);
+    }
+    void TearDown() override {
+        fs::current_path(before);
+        fs::remove_all(folder);
+    }
+};
+
+TEST_P(Rewrite, WritesTheTicksNewestFirstOrSaysWhyNot) {
+    for (const auto& [name, bytes] : GetParam().files) {
+        std::ofstream(name, std::ios::binary) << bytes;
+    }
+    std::vector<std::string> words{"vellumbrook-ticks", "-o", "out.csv"};
+    words.insert(words.end(), GetParam().args.begin(), GetParam().args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    const Command command = readCommandLine(static_cast<int>(argv.size()), argv.data());
+    std::FILE* messages = std::tmpfile();
+    int status = 2;
+    if (command.action == Command::Action::fail) {
+        std::fprintf(messages, "vellumbrook-ticks: %s\n", command.error.c_str());
+    } else {
+        status = rewriteTicks(command.settings, stdout, messages);
+    }
+    std::rewind(messages);
+    std::string said(4096, '\0');
+    said.resize(std::fread(said.data(), 1, said.size(), messages));
+    std::fclose(messages);
+    EXPECT_EQ(said, GetParam().messages);
+    EXPECT_EQ(status, GetParam().status);
+    if (GetParam().out.empty()) {
+        EXPECT_FALSE(fs::exists("out.csv"));
+    } else {
+        EXPECT_EQ(testing::readFile("out.csv"), GetParam().out);
+    }
+    for (const fs::directory_entry& entry : fs::directory_iterator(".")) {
+        EXPECT_EQ(entry.path().filename().string().find(".part-"), std::string::npos)
+            << "a partial output was left behind";
+    }
+}
+
+const std::string kJanuary = "EUR/USD,20240131 23:59:59.000,1.1,1.3\n";
+const std::string kFebruary =
+    "EUR/USD,20240201 00:00:00.000,1.2,1.4\r\nEUR/USD,20240201 00:00:00.000,1.25,1.45\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Ticks, Rewrite,
+    ::testing::Values(
+        TicksCase{"months_in_order",
+                  {"--from=truefx", "jan.csv", "feb.csv"},
+                  {{"jan.csv", kJanuary}, {"feb.csv", kFebruary}},
+                  ",20240201 00:00:00.000,1.25,bid\n,20240201 00:00:00.000,1.2,bid\n"
+                  ",20240131 23:59:59.000,1.1,bid\n",
+                  "",
+                  0},
+        TicksCase{"months_out_of_order",
+                  {"--from=truefx", "feb.csv", "jan.csv"},
+                  {{"jan.csv", kJanuary}, {"feb.csv", kFebruary}},
+                  "",
+                  "vellumbrook-ticks: feb.csv:2: its last tick '20240201 00:00:00.000' comes "
+                  "after the first tick '20240131 23:59:59.000' of jan.csv; give the files "
+                  "oldest first\n",
+                  1},
+        TicksCase{"newest_first",
+                  {"--from=histdata", "ticks.csv"},
+                  {{"ticks.csv", "20240102 000001000,1.1,1.2,0\n20240102 000000500,1.1,1.2,0\n"}},
+                  "",
+                  "vellumbrook-ticks: ticks.csv:2: the time goes back from '20240102 000001000' "
+                  "to '20240102 000000500'; ticks must run oldest first\n",
+                  1},
+        TicksCase{"too_few_fields",
+                  {"--from=truefx", "ticks.csv"},
+                  {{"ticks.csv", "\nEUR/USD,20240102 00:00:00.000,1.1\n"}},
+                  "",
+                  "vellumbrook-ticks: ticks.csv:2: fewer than the 4 fields of truefx: "
+                  "'EUR/USD,20240102 00:00:00.000,1.1'\n",
+                  1},
+        TicksCase{"price_without_a_number",
+                  {"--from=truefx", "--price=ask", "ticks.csv"},
+                  {{"ticks.csv", "EUR/USD,20240102 00:00:00.000,1.1,n/a\r"}},
+                  "",
+                  "vellumbrook-ticks: ticks.csv:1: no number in the ask: 'n/a'\n",
+                  1},
+        TicksCase{"bad_time",
+                  {"--from=dukascopy", "ticks.csv"},
+                  {{"ticks.csv", "Gmt time,Ask,Bid,AskVolume,BidVolume\n2.1.2024 00:00,1,1,0,0\n"}},
+                  "",
+                  "vellumbrook-ticks: ticks.csv:2: not a time of dukascopy: '2.1.2024 00:00'\n",
+                  1},
+        TicksCase{"missing_header",
+                  {"--from=dukascopy", "ticks.csv"},
+                  {{"ticks.csv", "02.01.2024 00:00:00.000,1.2,1.1,0,0\n"}},
+                  "",
+                  "vellumbrook-ticks: ticks.csv:1: not a dukascopy header: "
+                  "'02.01.2024 00:00:00.000,1.2,1.1,0,0'\n",
+                  1},
+        TicksCase{"unreadable",
+                  {"--from=truefx", "missing.csv"},
+                  {},
+                  "",
+                  "vellumbrook-ticks: missing.csv: cannot be opened\n",
+                  1},
+        TicksCase{"auto_not_sure",
+                  {"--from=auto", "ticks.csv"},
+                  {{"ticks.csv", "a;b;c\n"}},
+                  "",
+                  "vellumbrook-ticks: ticks.csv: its layout is not one that can be told for "
+                  "sure; give --from (truefx, histdata, dukascopy, binance, mt5-export, "
+                  "mt5-recorder, or the column options)\n",
+                  1},
+        TicksCase{"mt5_rows_without_a_bid_left_out",
+                  {"--from=auto", "-v", "ticks.csv"},
+                  {{"ticks.csv",
+                    "<DATE>\t<TIME>\t<BID>\t<ASK>\t<LAST>\t<VOLUME>\t<FLAGS>\n"
+                    "2024.01.02\t00:00:00.100\t1.1\t1.2\t\t\t6\n"
+                    "2024.01.02\t00:00:00.200\t\t\t1.15\t1\t8\n\n"}},
+                  ",2024.01.02 00:00:00.100,1.1,bid\n",
+                  "vellumbrook-ticks: ticks.csv: read as mt5-export\n"
+                  "vellumbrook-ticks: ticks.csv: 1 ticks; passed over: 1 blank lines, 1 header "
+                  "lines, 1 rows without a price\n",
+                  0},
+        TicksCase{"epoch_as_iso_time_and_mid",
+                  {"--from=mt5-recorder", "--iso-time", "--price=mid", "--symbol=EURUSD", "t.tsv"},
+                  {{"t.tsv", "time\tbid\task\n1704153600052\t0.1\t0.2\n"}},
+                  "EURUSD,2024-01-02 00:00:00.052,0.15000000000000002,mid\n",
+                  "",
+                  0},
+        TicksCase{"one_price_only",
+                  {"--from=binance", "--price=bid", "t.csv"},
+                  {{"t.csv", ""}},
+                  "",
+                  "vellumbrook-ticks: binance has no bid (it has one price: --price=price)\n",
+                  1},
+        TicksCase{"layout_required",
+                  {"t.csv"},
+                  {},
+                  "",
+                  "vellumbrook-ticks: say which layout the files have: --from=LAYOUT (see "
+                  "--help)\n",
+                  2}),
+    [](const ::testing::TestParamInfo<TicksCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace vellumbrook::ticks
