@@ -23,6 +23,7 @@ dpkg -s mingw-w64 >/dev/null 2>&1 || missing+=(mingw-w64)
 dpkg -s wine >/dev/null 2>&1 || missing+=(wine)
 dpkg -s googletest >/dev/null 2>&1 || missing+=(googletest)  # its sources, built for Windows
 dpkg -s groff-base >/dev/null 2>&1 || missing+=(groff-base)  # the manual page as text
+command -v gnuplot >/dev/null 2>&1 || missing+=(gnuplot-nox)   # the chart recipe
 if [ ${#missing[@]} -gt 0 ]; then
     apt-get install -y "${missing[@]}"
 fi

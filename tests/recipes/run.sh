@@ -7,7 +7,8 @@
 # on PATH, under bash with pipefail. Its standard output must equal FOLDER/expected.csv;
 # where FOLDER/expected/ is a folder instead, the recipe's candles/ folder must equal it,
 # and every line of FOLDER/expected.stderr, when present, must stand in its standard error.
-# Its exit status must be N (default 0).
+# Where FOLDER/expected.chart holds "WIDTH HEIGHT" instead, the recipe must leave candles.png
+# of that size whose pixels are not all one colour. Its exit status must be N (default 0).
 #   usage: tests/recipes/run.sh BINDIR
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -41,6 +42,21 @@ while IFS= read -r -d '' recipe; do
     problem=""
     if [ "$status" != "$want_status" ]; then
         problem="exit status $status, expected $want_status"
+    elif [ -f "$samples/expected.chart" ]; then
+        # A chart: candles.png of the stated WIDTH HEIGHT whose pixels are not all one colour.
+        python3 - "$work/candles.png" $(cat "$samples/expected.chart") <<'PY' || problem="candles.png is not the chart"
+import struct, sys, zlib
+data = open(sys.argv[1], "rb").read()
+assert data[:8] == b"\x89PNG\r\n\x1a\n"
+width, height = struct.unpack(">II", data[16:24])
+assert (width, height) == (int(sys.argv[2]), int(sys.argv[3])), (width, height)
+pixels, at = b"", 8
+while at < len(data):
+    size, kind = struct.unpack(">I4s", data[at:at + 8])
+    pixels += data[at + 8:at + 8 + size] if kind == b"IDAT" else b""
+    at += 12 + size
+assert len(set(zlib.decompress(pixels))) > 8, "one colour"
+PY
     elif [ -d "$samples/expected" ]; then
         diff -r "$samples/expected" "$work/candles" >/dev/null || problem="candles/ differs"
     elif ! cmp -s "$samples/expected.csv" "$work.out"; then
