@@ -18,6 +18,9 @@ bool writeWhole(std::FILE* stream, std::string_view text) {
 }  // namespace
 
 bool Console::writeOutLine(std::string_view line) const {
+    if (progress != nullptr) {
+        progress->erase();
+    }
     errno = 0;
     if (writeWhole(out, line)) {
         return true;
@@ -32,6 +35,9 @@ bool Console::writeOutLine(std::string_view line) const {
 
 void Console::reportError(std::string_view label, std::string_view where, std::string_view text,
                           std::string_view detail) const {
+    if (progress != nullptr) {
+        progress->erase();
+    }
     std::string line;
     line.reserve(label.size() + where.size() + text.size() + detail.size() + 12);
     line.append(label).append(" : ").append(where).append(" : '").append(text).append("'");

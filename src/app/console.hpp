@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "app/progress.hpp"
+
 namespace vellumbrook {
 
 // The two streams a run writes to. Every line goes out whole and is flushed at once, so a
@@ -10,6 +12,7 @@ namespace vellumbrook {
 struct Console {
     std::FILE* out = stdout;
     std::FILE* err = stderr;
+    Progress* progress = nullptr;  // its status line is wiped before every line written
 
     // Writes one line and its newline to standard output. On failure, reports the write
     // error on standard error and returns false; the caller must then stop writing.

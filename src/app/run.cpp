@@ -20,7 +20,12 @@ constexpr int kFailure = 1;
 
 Flow readTicks(const RunSettings& settings, TickFile& ticks, const Console& console) {
     const platform::TemporaryFolder folder = platform::temporaryFolder();
-    const TickFileResult result = readTickFile(settings.fileName, folder.path, ticks);
+    console.progress->begin("counting lines");
+    const TickFileResult result =
+        readTickFile(settings.fileName, folder.path, ticks, TickFile::kMaxLines,
+                     [&console](std::uint64_t done, std::uint64_t total) {
+                         console.progress->advance(done, total);
+                     });
     switch (result.status) {
         case TickFileStatus::read:
             return Flow::proceed;
@@ -47,7 +52,11 @@ Flow buildCandles(const TickFile& ticks, const RunSettings& settings, CandleList
                   const Console& console) {
     try {
         CandleBuilder builder;
-        builder.build(ticks, candleSettingsOf(settings), candles);
+        console.progress->begin("building candles");
+        builder.build(ticks, candleSettingsOf(settings), candles,
+                      [&console](std::uint64_t done, std::uint64_t total) {
+                          console.progress->advance(done, total);
+                      });
         return Flow::proceed;
     } catch (const PriceError& error) {
         console.reportError("Price Error", "line " + std::to_string(error.lineNumber()),
@@ -81,7 +90,11 @@ Flow convert(const RunSettings& settings, const Console& console) {
 
 }  // namespace
 
-int runVellumbrook(int argc, char** argv, const Console& console) {
+int runVellumbrook(int argc, char** argv, const Console& given) {
+    // Progress shows on a terminal only: files, pipes and scripts get exactly the same bytes.
+    Progress progress(platform::isTerminal(given.err) ? given.err : nullptr);
+    Console console = given;
+    console.progress = &progress;
     RunSettings settings;
     OptionScanner scanner;
     if (processOptions(argc, argv, settings, scanner, console) == Flow::fail) {

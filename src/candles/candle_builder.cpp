@@ -7,9 +7,10 @@
 namespace vellumbrook {
 
 void CandleBuilder::build(const TickFile& ticks, const CandleSettings& settings,
-                          CandleList& candles) {
+                          CandleList& candles, const ReadHook& hook) {
     plan(ticks.lineCount, settings);
     LineReader lines(ticks);
+    lines.watch(hook, ticks.byteCount);
     groupTicks(lines, candles);
     addPlaceholders(candles);
     computeEma(candles);

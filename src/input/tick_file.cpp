@@ -93,6 +93,9 @@ bool LineReader::fill() {
         return false;
     }
     consumed_ += got;
+    if (hook_) {
+        hook_(consumed_, total_);
+    }
     char* fresh = buffer_.data() + end_;
     if (const void* stop = std::memchr(fresh, kEndOfData, got)) {
         got = static_cast<std::size_t>(static_cast<const char*>(stop) - fresh);
@@ -162,7 +165,7 @@ bool LineReader::nextLine(std::string_view& line) {
 }
 
 TickFileResult readTickFile(std::string_view fileName, const std::string& temporaryFolder,
-                            TickFile& ticks, std::int32_t maxLines) {
+                            TickFile& ticks, std::int32_t maxLines, const ReadHook& hook) {
     platform::OpenedFile input = platform::openForReading(fileName);
     if (!input.file.isOpen()) {
         return {TickFileStatus::cannotOpen, {}};
@@ -170,7 +173,10 @@ TickFileResult readTickFile(std::string_view fileName, const std::string& tempor
     try {
         LineReader::Count count;
         if (input.rereadable) {
-            count = LineReader(input.file, true, nullptr).countLines(maxLines);
+            LineReader reader(input.file, true, nullptr);
+            const std::int64_t size = platform::sizeOf(input.file);
+            reader.watch(hook, size > 0 ? static_cast<std::uint64_t>(size) : 0);
+            count = reader.countLines(maxLines);
             ticks.file = std::move(input.file);
         } else {
             std::string reason;
@@ -178,7 +184,9 @@ TickFileResult readTickFile(std::string_view fileName, const std::string& tempor
             if (!copy.isOpen()) {
                 return {TickFileStatus::temporaryFileError, reason};
             }
-            count = LineReader(input.file, false, &copy).countLines(maxLines);
+            LineReader reader(input.file, false, &copy);
+            reader.watch(hook, 0);
+            count = reader.countLines(maxLines);
             ticks.file = std::move(copy);
         }
         ticks.lineCount = count.lines;

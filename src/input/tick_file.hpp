@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -35,6 +36,10 @@ class CopyError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Told, after each read, how many bytes a pass has read and how many it will read in all (0
+// when that is not known, as for a pipe). For showing progress; it must not throw.
+using ReadHook = std::function<void(std::uint64_t done, std::uint64_t total)>;
+
 // Frames the tick file into lines out of one buffer, the same way in both passes: LF ends a
 // line, a CR right before the LF belongs to the line end, any other CR stays in the line, a
 // byte 1A hex ends the data, and a last line without LF still counts. A line longer than the
@@ -61,6 +66,12 @@ class LineReader {
     // ends before its counted lines.
     bool nextLine(std::string_view& line);
 
+    // Called after every read of this pass; `total` is what it expects to read (0: unknown).
+    void watch(ReadHook hook, std::uint64_t total) {
+        hook_ = std::move(hook);
+        total_ = total;
+    }
+
   private:
     bool fill();
     std::size_t readSome(char* into, std::size_t room);
@@ -77,6 +88,8 @@ class LineReader {
     std::size_t end_ = 0;    // the end of what has been read
     std::uint64_t consumed_ = 0;
     bool ended_ = false;
+    ReadHook hook_;
+    std::uint64_t total_ = 0;
 };
 
 enum class TickFileStatus { read, cannotOpen, readError, temporaryFileError };
@@ -91,6 +104,7 @@ struct TickFileResult {
 // device) is copied, while it is counted, to an unnamed file in `temporaryFolder`, which
 // the second pass then reads.
 TickFileResult readTickFile(std::string_view fileName, const std::string& temporaryFolder,
-                            TickFile& ticks, std::int32_t maxLines = TickFile::kMaxLines);
+                            TickFile& ticks, std::int32_t maxLines = TickFile::kMaxLines,
+                            const ReadHook& hook = {});
 
 }  // namespace vellumbrook

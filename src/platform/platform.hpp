@@ -99,6 +99,9 @@ std::uint64_t physicalMemory();
 // send a stray half line after the error has been reported.
 void discardBufferedOutput(std::FILE* stream);
 
+// Whether `stream` is a terminal (a Windows console) that a person is looking at.
+bool isTerminal(std::FILE* stream);
+
 // Standard output and standard error write their bytes unchanged: a line ends with LF
 // alone on every system.
 void useBinaryStandardStreams();

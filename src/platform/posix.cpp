@@ -156,6 +156,10 @@ void discardBufferedOutput(std::FILE* stream) {
     __fpurge(stream);
 }
 
+bool isTerminal(std::FILE* stream) {
+    return ::isatty(::fileno(stream)) != 0;
+}
+
 void useBinaryStandardStreams() {
     // Unix streams never change line ends.
 }

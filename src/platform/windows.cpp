@@ -245,6 +245,13 @@ void discardBufferedOutput(std::FILE*) {
     // The C runtime's fflush already empties the buffer of a stream whose write failed.
 }
 
+bool isTerminal(std::FILE* stream) {
+    // _isatty is true for NUL too; only a console has a console mode.
+    DWORD mode = 0;
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    return ::_isatty(::_fileno(stream)) != 0 && ::GetConsoleMode(handle, &mode) != 0;
+}
+
 void useBinaryStandardStreams() {
     ::_setmode(::_fileno(stdout), _O_BINARY);
     ::_setmode(::_fileno(stderr), _O_BINARY);
