@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "app/progress.hpp"
+#include "output/progress.hpp"
 
 namespace vellumbrook {
 

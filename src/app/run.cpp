@@ -92,7 +92,7 @@ Flow convert(const RunSettings& settings, const Console& console) {
 
 int runVellumbrook(int argc, char** argv, const Console& given) {
     // Progress shows on a terminal only: files, pipes and scripts get exactly the same bytes.
-    Progress progress(platform::isTerminal(given.err) ? given.err : nullptr);
+    Progress progress(platform::isTerminal(given.err) ? given.err : nullptr, "vellumbrook");
     Console console = given;
     console.progress = &progress;
     RunSettings settings;

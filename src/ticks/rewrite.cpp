@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "output/progress.hpp"
 #include "platform/platform.hpp"
 #include "ticks/backward_lines.hpp"
 
@@ -270,7 +271,8 @@ bool normalisedNumber(std::string_view text, char mark, std::string& out) {
 // Writes the output in large pieces, to standard output or to the output file.
 class Sink {
   public:
-    Sink(std::FILE* stream, const platform::File* file) : stream_(stream), file_(file) {
+    Sink(std::FILE* stream, const platform::File* file, Progress& progress)
+        : stream_(stream), file_(file), progress_(progress) {
         buffer_.reserve(kFlushAt + 4096);
     }
     std::string& buffer() { return buffer_; }
@@ -280,6 +282,7 @@ class Sink {
         }
     }
     void flush() {
+        progress_.erase();  // standard output may be the same terminal
         std::string reason;
         if (file_ != nullptr) {
             if (!platform::writeAt(*file_, buffer_, written_, reason)) {
@@ -299,6 +302,7 @@ class Sink {
     static constexpr std::size_t kFlushAt = std::size_t{1} << 20;
     std::FILE* stream_;
     const platform::File* file_;
+    Progress& progress_;
     std::string buffer_;
     std::uint64_t written_ = 0;
 };
@@ -323,8 +327,9 @@ struct Later {
 
 class Rewriter {
   public:
-    Rewriter(const TicksSettings& settings, const Layout& layout, Quote quote, Sink& sink)
-        : settings_(settings), layout_(layout), quote_(quote), sink_(sink) {
+    Rewriter(const TicksSettings& settings, const Layout& layout, Quote quote, Sink& sink,
+             Progress& progress)
+        : settings_(settings), layout_(layout), quote_(quote), sink_(sink), progress_(progress) {
         lastColumn_ = std::max({layout.dateColumn, layout.timeColumn, layout.bidColumn,
                                 layout.askColumn, layout.priceColumn});
         fields_.resize(static_cast<std::size_t>(lastColumn_));
@@ -336,9 +341,13 @@ class Rewriter {
         BackwardLines lines(source.file, source.begin, source.end);
         std::string_view line;
         std::uint64_t start = 0;
-        while (lines.previous(line, start)) {
+        progress_.begin("reading " + source.name);
+        for (std::uint64_t count = 1; lines.previous(line, start); ++count) {
             rewriteLine(source, line, start, counts);
             sink_.flushIfFull();
+            if (count % 4096 == 0) {
+                progress_.advance(source.end - start, source.end - source.begin);
+            }
         }
         return counts;
     }
@@ -512,6 +521,7 @@ class Rewriter {
     const Layout& layout_;
     Quote quote_;
     Sink& sink_;
+    Progress& progress_;
     int lastColumn_ = 0;
     std::vector<std::string_view> fields_;
     std::string unquoted_[8];
@@ -608,6 +618,8 @@ void reportCounts(std::FILE* messages, const Source& source, const Counts& count
 }  // namespace
 
 int rewriteTicks(const TicksSettings& settings, std::FILE* out, std::FILE* messages) {
+    // Progress shows on a terminal only: files, pipes and scripts get exactly the same bytes.
+    Progress progress(platform::isTerminal(messages) ? messages : nullptr, std::string(kProgram));
     try {
         std::vector<Source> sources;
         for (const std::string& name : settings.files) {
@@ -619,8 +631,8 @@ int rewriteTicks(const TicksSettings& settings, std::FILE* out, std::FILE* messa
         if (!settings.output.empty()) {
             outputFile.emplace(settings.output);
         }
-        Sink sink(out, outputFile ? &outputFile->file() : nullptr);
-        Rewriter rewriter(settings, layout, quote, sink);
+        Sink sink(out, outputFile ? &outputFile->file() : nullptr, progress);
+        Rewriter rewriter(settings, layout, quote, sink, progress);
         std::vector<Counts> counts(sources.size());
         // Newest first: the last file first, each from its end.
         for (std::size_t i = sources.size(); i-- > 0;) {
@@ -634,6 +646,7 @@ int rewriteTicks(const TicksSettings& settings, std::FILE* out, std::FILE* messa
         if (outputFile) {
             outputFile->commit();
         }
+        progress.erase();
         if (settings.verbose) {
             for (std::size_t i = 0; i < sources.size(); ++i) {
                 reportCounts(messages, sources[i], counts[i]);
@@ -641,8 +654,10 @@ int rewriteTicks(const TicksSettings& settings, std::FILE* out, std::FILE* messa
         }
         return 0;
     } catch (const Stop& stop) {
+        progress.erase();
         std::fprintf(messages, "%s\n", stop.message.c_str());
     } catch (const std::exception& error) {
+        progress.erase();
         std::fprintf(messages, "%s: %s\n", kProgram.data(), error.what());
     }
     std::fflush(messages);

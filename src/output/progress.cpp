@@ -1,4 +1,4 @@
-#include "app/progress.hpp"
+#include "output/progress.hpp"
 
 #include <algorithm>
 
@@ -17,9 +17,9 @@ std::string mebibytes(std::uint64_t bytes) {
 
 }  // namespace
 
-std::string progressText(std::string_view reading, std::uint64_t done, std::uint64_t total,
-                         double seconds) {
-    std::string text = "vellumbrook: " + std::string(reading) + ": " + mebibytes(done);
+std::string progressText(std::string_view program, std::string_view reading, std::uint64_t done,
+                         std::uint64_t total, double seconds) {
+    std::string text = std::string(program) + ": " + std::string(reading) + ": " + mebibytes(done);
     if (total > 0) {
         text += " of " + mebibytes(total) + " MiB (" +
                 std::to_string(std::min<std::uint64_t>(done * 100 / total, 100)) + "%)";
@@ -33,8 +33,11 @@ std::string progressText(std::string_view reading, std::uint64_t done, std::uint
     return text;
 }
 
-Progress::Progress(std::FILE* terminal)
-    : terminal_(terminal), runStart_(Clock::now()), readingStart_(runStart_) {}
+Progress::Progress(std::FILE* terminal, std::string program)
+    : terminal_(terminal),
+      runStart_(Clock::now()),
+      readingStart_(runStart_),
+      program_(std::move(program)) {}
 
 void Progress::begin(std::string_view reading) {
     reading_ = reading;
@@ -50,7 +53,7 @@ void Progress::advance(std::uint64_t done, std::uint64_t total) {
         return;
     }
     lastDrawn_ = now;
-    draw(progressText(reading_, done, total,
+    draw(progressText(program_, reading_, done, total,
                       std::chrono::duration<double>(now - readingStart_).count()));
 }
 

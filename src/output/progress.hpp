@@ -16,8 +16,9 @@ class Progress {
   public:
     using Clock = std::chrono::steady_clock;
 
-    // `terminal` is where the line goes; nullptr when standard error is no terminal.
-    explicit Progress(std::FILE* terminal);
+    // `terminal` is where the line goes; nullptr when standard error is no terminal. The
+    // line starts with the program's name.
+    Progress(std::FILE* terminal, std::string program);
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
 
@@ -35,12 +36,13 @@ class Progress {
     Clock::time_point runStart_;
     Clock::time_point readingStart_;
     Clock::time_point lastDrawn_{};
+    std::string program_;
     std::string reading_;
     std::size_t shownWidth_ = 0;
 };
 
 // The text of the status line.
-std::string progressText(std::string_view reading, std::uint64_t done, std::uint64_t total,
-                         double seconds);
+std::string progressText(std::string_view program, std::string_view reading, std::uint64_t done,
+                         std::uint64_t total, double seconds);
 
 }  // namespace vellumbrook
