@@ -28,14 +28,24 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt-get install -y "${missing[@]}"
 fi
 
+# Each part says when it ends and how long it took, so that slow parts show.
+started=$SECONDS
+part() { echo "== $1 done after $((SECONDS - started)) s"; }
+
 cmake --workflow --preset test
+part "g++ build and tests"
 cmake --workflow --preset sanitize
+part "sanitizer build and tests"
 mkdir -p build/test/valgrind
 VELLUMBROOK_TEST_WRAPPER="valgrind -q --error-exitcode=99 --leak-check=full --show-leak-kinds=all --errors-for-leak-kinds=all --log-file=$PWD/build/test/valgrind/%p.log" \
     ctest --test-dir build/test -R Golden -j 2 --output-on-failure
+part "valgrind"
 bash tests/fuzz/run.sh "${FUZZ_SECONDS:-30}"
+part "fuzzing"
 cmake --workflow --preset release
 (cd build/release && rm -f vellumbrook_*.deb && cpack -G DEB >/dev/null)
 lintian --fail-on error,warning build/release/vellumbrook_*.deb
 echo "package: 1 passed, 0 failed"
+part "Debian package"
 cmake --workflow --preset windows
+part "Windows build and tests under Wine"
