@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cstdio>
-#include <functional>
 #include <map>
 #include <string_view>
 

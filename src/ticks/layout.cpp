@@ -1,6 +1,5 @@
 #include "ticks/layout.hpp"
 
-#include <array>
 #include <cstdio>
 #include <string>
 

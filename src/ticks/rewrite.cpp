@@ -272,7 +272,10 @@ bool normalisedNumber(std::string_view text, char mark, std::string& out) {
 class Sink {
   public:
     Sink(std::FILE* stream, const platform::File* file, Progress& progress)
-        : stream_(stream), file_(file), progress_(progress) {
+        : stream_(stream),
+          file_(file),
+          progress_(progress),
+          toTerminal_(file == nullptr && platform::isTerminal(stream)) {
         buffer_.reserve(kFlushAt + 4096);
     }
     std::string& buffer() { return buffer_; }
@@ -282,7 +285,9 @@ class Sink {
         }
     }
     void flush() {
-        progress_.erase();  // standard output may be the same terminal
+        if (toTerminal_) {
+            progress_.erase();  // the status line would stand in the middle of the output
+        }
         std::string reason;
         if (file_ != nullptr) {
             if (!platform::writeAt(*file_, buffer_, written_, reason)) {
@@ -303,6 +308,7 @@ class Sink {
     std::FILE* stream_;
     const platform::File* file_;
     Progress& progress_;
+    bool toTerminal_;
     std::string buffer_;
     std::uint64_t written_ = 0;
 };
