@@ -77,8 +77,8 @@ bool BackwardLines::loadEarlier() {
     if (block == 0) {
         return false;
     }
-    if (buffer_.size() < block + cursor_) {
-        buffer_.resize(block + cursor_);
+    if (buffer_.size() < block + cursor_ + kReadableAfterLine) {
+        buffer_.resize(block + cursor_ + kReadableAfterLine);
     }
     std::memmove(buffer_.data() + block, buffer_.data(), cursor_);
     readExactly(file_, buffer_.data(), block, bufferStart_ - block);
@@ -108,6 +108,67 @@ bool BackwardLines::previous(std::string_view& line, std::uint64_t& start) {
             return true;
         }
     }
+}
+
+namespace {
+
+// Where the first line that starts at `at` or after it starts: after the first line end from
+// `at - 1` on (a CR LF ends a line after its LF), or `end`.
+std::uint64_t nextLineStart(const platform::File& file, std::uint64_t at, std::uint64_t end) {
+    char block[4096];
+    bool afterCr = false;
+    for (std::uint64_t position = at - 1; position < end;) {
+        const auto size =
+            static_cast<std::size_t>(std::min<std::uint64_t>(sizeof block, end - position));
+        readExactly(file, block, size, position);
+        for (std::size_t i = 0; i < size; ++i) {
+            if (afterCr) {
+                return position + i + (block[i] == '\n' ? 1 : 0);
+            }
+            if (block[i] == '\n') {
+                return position + i + 1;
+            }
+            afterCr = block[i] == '\r';
+        }
+        position += size;
+    }
+    return end;
+}
+
+}  // namespace
+
+std::vector<std::uint64_t> pieceStarts(const platform::File& file, std::uint64_t begin,
+                                       std::uint64_t end, std::uint64_t size) {
+    std::vector<std::uint64_t> starts{begin};
+    size = std::max<std::uint64_t>(size, 1);
+    for (std::uint64_t at = begin + size; at < end;) {
+        const std::uint64_t start = nextLineStart(file, at, end);
+        if (start >= end) {
+            break;
+        }
+        starts.push_back(start);
+        at = start + size;
+    }
+    starts.push_back(end);
+    return starts;
+}
+
+std::string lineAt(const platform::File& file, std::uint64_t offset, std::uint64_t end) {
+    std::string line;
+    char block[4096];
+    while (offset < end) {
+        const auto size =
+            static_cast<std::size_t>(std::min<std::uint64_t>(sizeof block, end - offset));
+        readExactly(file, block, size, offset);
+        const char* const stop =
+            std::find_if(block, block + size, [](char c) { return c == '\n' || c == '\r'; });
+        line.append(block, static_cast<std::size_t>(stop - block));
+        if (stop != block + size) {
+            break;
+        }
+        offset += size;
+    }
+    return line;
 }
 
 std::int64_t lineNumberAt(const platform::File& file, std::uint64_t begin, std::uint64_t offset) {

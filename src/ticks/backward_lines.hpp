@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -16,6 +17,8 @@ namespace vellumbrook::ticks {
 class BackwardLines {
   public:
     static constexpr std::size_t kBlockSize = std::size_t{64} << 10;
+    // Bytes that may be read past the end of a line handed out, for scanning it in wide steps.
+    static constexpr std::size_t kReadableAfterLine = 16;
 
     BackwardLines(const platform::File& file, std::uint64_t begin, std::uint64_t end,
                   std::size_t blockSize = kBlockSize);
@@ -36,6 +39,16 @@ class BackwardLines {
     std::size_t cursor_ = 0;     // bytes of buffer_ not yet handed out: [0, cursor_)
     bool done_ = false;
 };
+
+// Cuts bytes [begin, end) into pieces of whole lines of about `size` bytes each, for reading
+// side by side: the first piece starts at `begin`, each next one where a line starts, and the
+// last one ends at `end`. Gives the starts in order, then `end`. Throws std::runtime_error when
+// the file cannot be read.
+std::vector<std::uint64_t> pieceStarts(const platform::File& file, std::uint64_t begin,
+                                       std::uint64_t end, std::uint64_t size);
+
+// The line that starts at `offset`, without its line end.
+std::string lineAt(const platform::File& file, std::uint64_t offset, std::uint64_t end);
 
 // The 1-based number of the line that starts at `offset`, counted from `begin` with the same
 // line ends.

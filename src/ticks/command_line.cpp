@@ -1,5 +1,6 @@
 #include "ticks/command_line.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <map>
@@ -18,6 +19,25 @@ std::optional<int> columnNumber(std::string_view text) {
         return std::nullopt;
     }
     return value;
+}
+
+// A time pattern's fields are numbers of a few digits in one run each: a year of at most
+// four, the others of at most two, the fraction of any number.
+bool isTimePattern(std::string_view pattern) {
+    constexpr std::string_view kLetters = "YMDhmsf";
+    for (std::size_t i = 0; i < kLetters.size(); ++i) {
+        const std::size_t first = pattern.find(kLetters[i]);
+        if (first == std::string_view::npos) {
+            continue;
+        }
+        const std::size_t width = pattern.find_last_of(kLetters[i]) - first + 1;
+        const auto count =
+            static_cast<std::size_t>(std::count(pattern.begin(), pattern.end(), kLetters[i]));
+        if (count != width || (i < 6 && width > (i == 0 ? 4U : 2U))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // Everything given on the command line, before it is turned into settings.
@@ -59,7 +79,7 @@ bool applyLayoutOption(Layout& layout, const std::string& name, const std::strin
     } else if (name == "time-format") {
         layout.time = value == "epoch" ? TimeFormat{TimeFormat::Kind::epoch, ""}
                                        : TimeFormat{TimeFormat::Kind::pattern, value};
-        if (value.empty()) {
+        if (value.empty() || !isTimePattern(value)) {
             return bad();
         }
     } else if (name == "time-column") {

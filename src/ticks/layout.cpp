@@ -1,7 +1,14 @@
 #include "ticks/layout.hpp"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <iterator>
 #include <string>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vellumbrook::ticks {
 
@@ -49,73 +56,50 @@ std::optional<TickTime> readEpoch(std::string_view text) {
     return time;
 }
 
-std::optional<TickTime> readPattern(std::string_view text, std::string_view pattern) {
-    if (text.size() < pattern.size() ||
-        (text.size() > pattern.size() && text[pattern.size()] != ' ')) {
-        return std::nullopt;
+constexpr int kFraction = 6;  // the field index of the fraction digits
+
+// A run of decimal digits already checked, of at most four. Each field reads through a
+// call of its own, so that the width's branch is the same on every line.
+inline int numberIn(const char* digits, int width) {
+    const auto digit = [digits](int i) { return digits[i] - '0'; };
+    switch (width) {
+        case 1:
+            return digit(0);
+        case 2:
+            return digit(0) * 10 + digit(1);
+        case 3:
+            return digit(0) * 100 + digit(1) * 10 + digit(2);
+        case 4:
+            return digit(0) * 1000 + digit(1) * 100 + digit(2) * 10 + digit(3);
+        default:
+            return 0;
     }
-    int fields[6] = {0, 0, 0, 0, 0, 0};  // Y M D h m s
-    std::int64_t micros = 0;
-    int fractionDigits = 0;
-    // Each letter's field, worked out once per pattern: the same few patterns come again on
-    // every line, and a table lookup keeps the loop free of unpredictable branches.
-    thread_local std::string lastPattern;
-    thread_local std::vector<signed char> fieldAt;
-    if (pattern != lastPattern) {
-        lastPattern.assign(pattern);
-        fieldAt.clear();
-        constexpr std::string_view kLetters = "YMDhmsf";
-        for (const char letter : pattern) {
-            const std::size_t field = kLetters.find(letter);
-            fieldAt.push_back(field == std::string_view::npos ? -1
-                                                              : static_cast<signed char>(field));
-        }
-    }
-    std::int64_t fraction[1] = {0};
-    for (std::size_t i = 0; i < pattern.size(); ++i) {
-        const char c = text[i];
-        const int field = fieldAt[i];
-        if (field < 0) {
-            if (c != pattern[i]) {
-                return std::nullopt;
-            }
-            continue;
-        }
-        const auto digit = static_cast<unsigned>(c - '0');
-        if (digit > 9) {
-            return std::nullopt;
-        }
-        if (field < 6) {
-            fields[field] = fields[field] * 10 + static_cast<int>(digit);
-        } else if (fractionDigits++ < 6) {
-            fraction[0] = fraction[0] * 10 + digit;
-        }
-    }
-    micros = fraction[0];
-    for (; fractionDigits < 6; ++fractionDigits) {
-        micros *= 10;
-    }
-    TickTime time;
-    time.year = fields[0];
-    time.month = fields[1];
-    time.day = fields[2];
-    time.hour = fields[3];
-    time.minute = fields[4];
-    time.second = fields[5];
-    if (time.month > 12 || time.day > 31 || time.hour > 23 || time.minute > 59 ||
-        time.second > 60) {
-        return std::nullopt;
-    }
-    time.millisecond = static_cast<int>(micros / 1000);
-    time.key =
-        (((((std::int64_t{time.year} * 13 + time.month) * 32 + time.day) * 24 + time.hour) * 60 +
-          time.minute) *
-             61 +
-         time.second) *
-            1000000 +
-        micros;
-    return time;
 }
+
+// Microseconds of a fraction's digits: the first six count.
+int microsecondsIn(const char* digits, int width) {
+    int value = 0;
+    for (int i = 0; i < 6; ++i) {
+        value = value * 10 + (i < width ? digits[i] - '0' : 0);
+    }
+    return value;
+}
+
+#if defined(__SSE2__)
+// True when each of the 16 bytes at `text` is a digit where `digits` has 0xff and equals
+// `literals` elsewhere.
+bool windowFits(const char* text, const char* literals, const char* digits) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+    const __m128i values = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
+    const __m128i isDigit = _mm_cmpeq_epi8(_mm_min_epu8(values, _mm_set1_epi8(9)), values);
+    const __m128i isLiteral =
+        _mm_cmpeq_epi8(bytes, _mm_loadu_si128(reinterpret_cast<const __m128i*>(literals)));
+    const __m128i digitAt = _mm_loadu_si128(reinterpret_cast<const __m128i*>(digits));
+    const __m128i fits =
+        _mm_or_si128(_mm_and_si128(digitAt, isDigit), _mm_andnot_si128(digitAt, isLiteral));
+    return _mm_movemask_epi8(fits) == 0xffff;
+}
+#endif
 
 Layout fxQuotes(std::string name, char separator, int timeColumn, int bidColumn, int askColumn,
                 std::string pattern, std::string zone) {
@@ -156,9 +140,93 @@ std::size_t fieldCount(std::string_view line, char separator) {
 
 }  // namespace
 
-std::optional<TickTime> readTime(std::string_view text, const TimeFormat& format) {
-    return format.kind == TimeFormat::Kind::epoch ? readEpoch(text)
-                                                  : readPattern(text, format.pattern);
+TimeReader::TimeReader(const TimeFormat& format) : format_(format) {
+    constexpr std::string_view kLetters = "YMDhmsf";
+    const std::string& pattern = format_.pattern;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const std::size_t letter = kLetters.find(pattern[i]);
+        const int field = letter == std::string_view::npos ? -1 : static_cast<int>(letter);
+        fieldAt_.push_back(static_cast<signed char>(field));
+        if (field < 0) {
+            continue;
+        }
+        if (widthOf_[field] == 0) {
+            firstPositionOf_[field] = static_cast<int>(i);
+        }
+        ++widthOf_[field];
+    }
+    if (pattern.size() >= 16) {
+        const std::size_t last = pattern.size() - 16;
+        for (std::size_t i = 0; i < 16; ++i) {
+            literalsFirst_[i] = fieldAt_[i] < 0 ? pattern[i] : '\0';
+            digitsFirst_[i] = fieldAt_[i] < 0 ? '\0' : '\xff';
+            literalsLast_[i] = fieldAt_[last + i] < 0 ? pattern[last + i] : '\0';
+            digitsLast_[i] = fieldAt_[last + i] < 0 ? '\0' : '\xff';
+        }
+    }
+}
+
+std::optional<TickTime> TimeReader::read(std::string_view text) const {
+    return format_.kind == TimeFormat::Kind::epoch ? readEpoch(text) : readPattern(text);
+}
+
+// Whether the pattern's many characters at `text` are its digits and literals.
+bool TimeReader::fitsPattern(const char* text) const {
+    const std::string& pattern = format_.pattern;
+    const std::size_t size = pattern.size();
+#if defined(__SSE2__)
+    if (size >= 16) {
+        return windowFits(text, literalsFirst_, digitsFirst_) &&
+               windowFits(text + size - 16, literalsLast_, digitsLast_);
+    }
+#endif
+    for (std::size_t i = 0; i < size; ++i) {
+        if (fieldAt_[i] < 0 ? text[i] != pattern[i] : static_cast<unsigned>(text[i] - '0') > 9) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<TickTime> TimeReader::readPattern(std::string_view text) const {
+    const std::size_t size = format_.pattern.size();
+    if (text.size() < size || (text.size() > size && text[size] != ' ') ||
+        !fitsPattern(text.data())) {
+        return std::nullopt;
+    }
+    const auto field = [&](int index) {
+        return numberIn(text.data() + firstPositionOf_[index], widthOf_[index]);
+    };
+    const int fields[kFields] = {
+        field(0),
+        field(1),
+        field(2),
+        field(3),
+        field(4),
+        field(5),
+        widthOf_[kFraction] > 0
+            ? microsecondsIn(text.data() + firstPositionOf_[kFraction], widthOf_[kFraction])
+            : 0};
+    TickTime time;
+    time.year = fields[0];
+    time.month = fields[1];
+    time.day = fields[2];
+    time.hour = fields[3];
+    time.minute = fields[4];
+    time.second = fields[5];
+    if (time.month > 12 || time.day > 31 || time.hour > 23 || time.minute > 59 ||
+        time.second > 60) {
+        return std::nullopt;
+    }
+    time.millisecond = fields[kFraction] / 1000;
+    time.key =
+        (((((std::int64_t{time.year} * 13 + time.month) * 32 + time.day) * 24 + time.hour) * 60 +
+          time.minute) *
+             61 +
+         time.second) *
+            1000000 +
+        fields[kFraction];
+    return time;
 }
 
 std::string isoTime(const TickTime& time) {

@@ -12,8 +12,8 @@ namespace vellumbrook::ticks {
 enum class Quote { bid, ask, mid, price };
 
 // A time as a source spells it: a pattern of digit letters (Y year, M month, D day, h hour,
-// m minute, s second, f fraction digits, each letter one digit) and literal characters, or a
-// count since 1970 in UTC.
+// m minute, s second, f fraction digits, each letter one digit, each field's letters in one
+// run) and literal characters, or a count since 1970 in UTC.
 struct TimeFormat {
     enum class Kind { pattern, epoch };
     Kind kind = Kind::pattern;
@@ -27,10 +27,29 @@ struct TickTime {
     int millisecond = 0;
 };
 
-// Reads `text` in `format`; nothing when it does not fit. A pattern may be followed by a
-// blank and more text (a zone such as " GMT+0100"), which is kept in the time text but not
-// read. An epoch count is milliseconds, or microseconds from 16 digits on (Binance from 2025).
-std::optional<TickTime> readTime(std::string_view text, const TimeFormat& format);
+// Reads the times of one format, line after line; nothing for a text that does not fit. A
+// pattern may be followed by a blank and more text (a zone such as " GMT+0100"), which is
+// kept in the time text but not read. An epoch count is milliseconds, or microseconds from
+// 16 digits on (Binance from 2025).
+class TimeReader {
+  public:
+    explicit TimeReader(const TimeFormat& format);
+    std::optional<TickTime> read(std::string_view text) const;
+
+  private:
+    static constexpr int kFields = 7;  // Y M D h m s f
+    bool fitsPattern(const char* text) const;
+    std::optional<TickTime> readPattern(std::string_view text) const;
+
+    TimeFormat format_;
+    std::vector<signed char> fieldAt_;   // per pattern character: its field, or -1
+    int firstPositionOf_[kFields] = {};  // per field: its first character
+    int widthOf_[kFields] = {};          // and its number of digits, all in one run
+    // For checking a pattern of 16 characters or more as two windows of 16: the first and
+    // the last 16 characters, each with its literal characters and where its digits stand.
+    char literalsFirst_[16] = {}, literalsLast_[16] = {};
+    char digitsFirst_[16] = {}, digitsLast_[16] = {};
+};
 
 // YYYY-MM-DD HH:MM:SS.mmm
 std::string isoTime(const TickTime& time);

@@ -1,6 +1,7 @@
 #include "ticks/rewrite.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
@@ -8,190 +9,21 @@
 #include <random>
 #include <stdexcept>
 #include <string_view>
+#include <thread>
 
 #include "output/progress.hpp"
 #include "platform/platform.hpp"
 #include "ticks/backward_lines.hpp"
+#include "ticks/pieces.hpp"
+#include "ticks/source.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vellumbrook::ticks {
 
 namespace {
-
-constexpr std::string_view kProgram = "vellumbrook-ticks";
-
-// Ends the run: the one line that says why, already made.
-struct Stop {
-    std::string message;
-};
-
-// One input made ready for reading backwards: a rereadable file of UTF-8 lines, the bytes
-// [begin, end) of `file`.
-struct Source {
-    std::string name;
-    platform::File file;
-    std::uint64_t begin = 0;
-    std::uint64_t end = 0;
-};
-
-std::string where(const Source& source, std::int64_t line) {
-    return std::string(kProgram) + ": " + source.name + ":" + std::to_string(line) + ": ";
-}
-
-[[noreturn]] void stopAtLine(const Source& source, std::uint64_t start, std::string_view what,
-                             std::string_view text) {
-    throw Stop{where(source, lineNumberAt(source.file, source.begin, start)) + std::string(what) +
-               ": '" + std::string(text) + "'"};
-}
-
-[[noreturn]] void stopWithFile(const Source& source, std::string_view what) {
-    throw Stop{std::string(kProgram) + ": " + source.name + ": " + std::string(what)};
-}
-
-void appendUtf8(std::string& out, std::uint32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xc0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3f));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xe0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
-        out += static_cast<char>(0x80 | (code & 0x3f));
-    } else {
-        out += static_cast<char>(0xf0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3f));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
-        out += static_cast<char>(0x80 | (code & 0x3f));
-    }
-}
-
-platform::File temporaryFile(const Source& source) {
-    std::string reason;
-    const platform::TemporaryFolder folder = platform::temporaryFolder();
-    platform::File copy = platform::makeTemporaryFile(folder.path, reason);
-    if (!copy.isOpen()) {
-        stopWithFile(source, "no temporary copy in " + std::string(folder.setting) + " '" +
-                                 folder.path + "': " + reason);
-    }
-    return copy;
-}
-
-void append(const Source& source, const platform::File& copy, std::string_view bytes,
-            std::uint64_t& size) {
-    std::string reason;
-    if (!platform::writeAt(copy, bytes, size, reason)) {
-        stopWithFile(source, "the temporary copy cannot be written: " + reason);
-    }
-    size += bytes.size();
-}
-
-// Input that cannot be read twice (a pipe) is copied to an unnamed temporary file first.
-void makeRereadable(Source& source) {
-    platform::File copy = temporaryFile(source);
-    std::vector<char> block(BackwardLines::kBlockSize);
-    std::uint64_t size = 0;
-    for (;;) {
-        const std::ptrdiff_t got = platform::readNext(source.file, block.data(), block.size());
-        if (got < 0) {
-            stopWithFile(source, "cannot be read");
-        }
-        if (got == 0) {
-            break;
-        }
-        append(source, copy, {block.data(), static_cast<std::size_t>(got)}, size);
-    }
-    source.file = std::move(copy);
-    source.end = size;
-}
-
-// UTF-16 text becomes UTF-8 in an unnamed temporary file, so that it can be read backwards
-// like any other; a code unit without its pair becomes U+FFFD.
-void transcodeUtf16(Source& source, bool bigEndian) {
-    platform::File copy = temporaryFile(source);
-    std::vector<char> block(BackwardLines::kBlockSize);
-    std::string text;
-    std::uint64_t size = 0;
-    std::uint32_t highSurrogate = 0;
-    std::uint64_t at = source.begin;
-    int carried = -1;  // an odd byte left from the block before
-    while (at < source.end) {
-        const std::ptrdiff_t got = platform::readAt(source.file, block.data(), block.size(), at);
-        if (got <= 0) {
-            stopWithFile(source, "cannot be read");
-        }
-        at += static_cast<std::uint64_t>(got);
-        text.clear();
-        for (std::ptrdiff_t i = 0; i < got; ++i) {
-            const int byte = static_cast<unsigned char>(block[static_cast<std::size_t>(i)]);
-            if (carried < 0) {
-                carried = byte;
-                continue;
-            }
-            const auto unit = static_cast<std::uint32_t>(bigEndian ? (carried << 8) | byte
-                                                                   : (byte << 8) | carried);
-            carried = -1;
-            if (unit >= 0xd800 && unit < 0xdc00) {
-                if (highSurrogate != 0) {
-                    appendUtf8(text, 0xfffd);
-                }
-                highSurrogate = unit;
-            } else if (unit >= 0xdc00 && unit < 0xe000) {
-                appendUtf8(text, highSurrogate != 0
-                                     ? 0x10000 + ((highSurrogate - 0xd800) << 10) + (unit - 0xdc00)
-                                     : 0xfffd);
-                highSurrogate = 0;
-            } else {
-                if (highSurrogate != 0) {
-                    appendUtf8(text, 0xfffd);
-                    highSurrogate = 0;
-                }
-                appendUtf8(text, unit);
-            }
-        }
-        append(source, copy, text, size);
-    }
-    source.file = std::move(copy);
-    source.begin = 0;
-    source.end = size;
-}
-
-Source openSource(const std::string& name) {
-    Source source;
-    source.name = name;
-    platform::OpenedFile opened = platform::openForReading(name == "-" ? "/dev/stdin" : name);
-    if (!opened.file.isOpen()) {
-        stopWithFile(source, "cannot be opened");
-    }
-    source.file = std::move(opened.file);
-    if (opened.rereadable) {
-        const std::int64_t size = platform::sizeOf(source.file);
-        if (size < 0) {
-            stopWithFile(source, "cannot be read");
-        }
-        source.end = static_cast<std::uint64_t>(size);
-    } else {
-        makeRereadable(source);
-    }
-    unsigned char mark[3] = {0, 0, 0};
-    const std::ptrdiff_t got = platform::readAt(source.file, reinterpret_cast<char*>(mark), 3, 0);
-    if (got >= 3 && mark[0] == 0xef && mark[1] == 0xbb && mark[2] == 0xbf) {
-        source.begin = 3;
-    } else if (got >= 2 &&
-               ((mark[0] == 0xff && mark[1] == 0xfe) || (mark[0] == 0xfe && mark[1] == 0xff))) {
-        source.begin = 2;
-        transcodeUtf16(source, mark[0] == 0xfe);
-    }
-    return source;
-}
-
-std::string firstBytes(const Source& source, std::size_t most) {
-    std::string bytes(
-        static_cast<std::size_t>(std::min<std::uint64_t>(most, source.end - source.begin)), '\0');
-    const std::ptrdiff_t got =
-        platform::readAt(source.file, bytes.data(), bytes.size(), source.begin);
-    bytes.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-    return bytes;
-}
 
 const char* quoteName(Quote quote) {
     switch (quote) {
@@ -226,9 +58,10 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
-// A decimal number with the given mark, written with a point into `out`: a sign, digits with
-// at most one mark, an exponent. False for anything else.
-bool normalisedNumber(std::string_view text, char mark, std::string& out) {
+// Where the decimal mark stands in `text` when it is a decimal number with that mark (a sign,
+// digits with at most one mark, an exponent): npos when it has none; nothing when `text` is
+// not such a number.
+std::optional<std::size_t> decimalNumber(std::string_view text, char mark) {
     std::size_t i = 0;
     const auto digitsFrom = [&] {
         const std::size_t first = i;
@@ -247,7 +80,7 @@ bool normalisedNumber(std::string_view text, char mark, std::string& out) {
         digits += digitsFrom();
     }
     if (digits == 0) {
-        return false;
+        return std::nullopt;
     }
     if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
         ++i;
@@ -255,125 +88,86 @@ bool normalisedNumber(std::string_view text, char mark, std::string& out) {
             ++i;
         }
         if (digitsFrom() == 0) {
-            return false;
+            return std::nullopt;
         }
     }
     if (i != text.size()) {
-        return false;
+        return std::nullopt;
     }
-    out.assign(text);
-    if (markAt != std::string_view::npos) {
-        out[markAt] = '.';
-    }
-    return true;
+    return markAt;
 }
 
-// Writes the output in large pieces, to standard output or to the output file.
-class Sink {
+// The fields of one line, cut by the layout's separator (and quotes).
+class LineFields {
   public:
-    Sink(std::FILE* stream, const platform::File* file, Progress& progress)
-        : stream_(stream),
-          file_(file),
-          progress_(progress),
-          toTerminal_(file == nullptr && platform::isTerminal(stream)) {
-        buffer_.reserve(kFlushAt + 4096);
-    }
-    std::string& buffer() { return buffer_; }
-    void flushIfFull() {
-        if (buffer_.size() >= kFlushAt) {
-            flush();
-        }
-    }
-    void flush() {
-        if (toTerminal_) {
-            progress_.erase();  // the status line would stand in the middle of the output
-        }
-        std::string reason;
-        if (file_ != nullptr) {
-            if (!platform::writeAt(*file_, buffer_, written_, reason)) {
-                throw Stop{std::string(kProgram) +
-                           ": the output file cannot be written: " + reason};
-            }
-        } else if (std::fwrite(buffer_.data(), 1, buffer_.size(), stream_) != buffer_.size() ||
-                   std::fflush(stream_) != 0) {
-            throw Stop{std::string(kProgram) +
-                       ": standard output cannot be written: " + std::strerror(errno)};
-        }
-        written_ += buffer_.size();
-        buffer_.clear();
-    }
+    explicit LineFields(const Layout& layout)
+        : layout_(layout),
+          fields_(static_cast<std::size_t>(
+              std::max({layout.dateColumn, layout.timeColumn, layout.bidColumn, layout.askColumn,
+                        layout.priceColumn}))) {}
 
-  private:
-    static constexpr std::size_t kFlushAt = std::size_t{1} << 20;
-    std::FILE* stream_;
-    const platform::File* file_;
-    Progress& progress_;
-    bool toTerminal_;
-    std::string buffer_;
-    std::uint64_t written_ = 0;
-};
+    // The number of fields a line needs.
+    std::size_t wanted() const { return fields_.size(); }
 
-struct Counts {
-    std::int64_t ticks = 0;
-    std::int64_t blank = 0;
-    std::int64_t headers = 0;
-    std::int64_t withoutPrice = 0;
-};
-
-// The tick that was written last, which is the next one in time order: the one each line
-// read before it must not come after.
-struct Later {
-    bool known = false;
-    std::int64_t key = 0;
-    std::uint64_t start = 0;
-    std::string timeText;
-    std::size_t fileIndex = 0;
-    std::string fileName;
-};
-
-class Rewriter {
-  public:
-    Rewriter(const TicksSettings& settings, const Layout& layout, Quote quote, Sink& sink,
-             Progress& progress)
-        : settings_(settings), layout_(layout), quote_(quote), sink_(sink), progress_(progress) {
-        lastColumn_ = std::max({layout.dateColumn, layout.timeColumn, layout.bidColumn,
-                                layout.askColumn, layout.priceColumn});
-        fields_.resize(static_cast<std::size_t>(lastColumn_));
-    }
-
-    Counts rewrite(const Source& source, std::size_t fileIndex) {
-        fileIndex_ = fileIndex;
-        Counts counts;
-        BackwardLines lines(source.file, source.begin, source.end);
-        std::string_view line;
-        std::uint64_t start = 0;
-        progress_.begin("reading " + source.name);
-        for (std::uint64_t count = 1; lines.previous(line, start); ++count) {
-            rewriteLine(source, line, start, counts);
-            sink_.flushIfFull();
-            if (count % 4096 == 0) {
-                progress_.advance(source.end - start, source.end - source.begin);
-            }
-        }
-        return counts;
-    }
-
-  private:
-    bool isHeader(std::string_view line) const {
-        for (const std::string& header : layout_.headers) {
-            if (line == header) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-    // Cuts `line` into its first `lastColumn_` fields; false when it has fewer.
+    // Cuts `line` into its first wanted() fields; false when it has fewer. The line may be
+    // read up to BackwardLines::kReadableAfterLine bytes past its end.
     bool split(std::string_view line) {
+        if (layout_.quoted) {
+            return splitQuoted(line);
+        }
+        const std::size_t wanted = fields_.size();
+        std::size_t field = 0;
+        std::size_t fieldStart = 0;
+#if defined(__SSE2__)
+        // Sixteen bytes at a time: each bit of the mask is a separator.
+        const __m128i separator = _mm_set1_epi8(layout_.separator);
+        for (std::size_t base = 0; base < line.size() && field < wanted; base += 16) {
+            auto found = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(line.data() + base)), separator)));
+            if (line.size() - base < 16) {
+                found &= (1U << (line.size() - base)) - 1;
+            }
+            for (; found != 0 && field < wanted; found &= found - 1) {
+                const std::size_t at = base + static_cast<std::size_t>(std::countr_zero(found));
+                fields_[field++] = line.substr(fieldStart, at - fieldStart);
+                fieldStart = at + 1;
+            }
+        }
+#else
+        for (std::size_t at = 0; at < line.size() && field < wanted; ++at) {
+            if (line[at] == layout_.separator) {
+                fields_[field++] = line.substr(fieldStart, at - fieldStart);
+                fieldStart = at + 1;
+            }
+        }
+#endif
+        if (field < wanted) {  // the last field runs to the end of the line
+            fields_[field++] = line.substr(std::min(fieldStart, line.size()));
+        }
+        return field == wanted;
+    }
+
+    std::string_view column(int number) const {
+        return fields_[static_cast<std::size_t>(number - 1)];
+    }
+
+    // The time text: the time column, or the date and time columns joined by a blank.
+    std::string_view timeText() {
+        if (layout_.dateColumn == 0) {
+            return column(layout_.timeColumn);
+        }
+        joinedTime_.assign(column(layout_.dateColumn))
+            .append(" ")
+            .append(column(layout_.timeColumn));
+        return joinedTime_;
+    }
+
+  private:
+    bool splitQuoted(std::string_view line) {
         std::size_t field = 0;
         std::size_t at = 0;
         while (field < fields_.size()) {
-            if (layout_.quoted && at < line.size() && line[at] == '"') {
+            if (at < line.size() && line[at] == '"') {
                 std::string& text = unquoted_[field % 8];
                 text.clear();
                 std::size_t i = at + 1;
@@ -391,11 +185,7 @@ class Rewriter {
                 fields_[field++] = text;
                 at = line.find(layout_.separator, i);
             } else {
-                // Fields are short: a plain walk beats a library search here.
-                std::size_t end = at;
-                while (end < line.size() && line[end] != layout_.separator) {
-                    ++end;
-                }
+                const std::size_t end = std::min(line.find(layout_.separator, at), line.size());
                 fields_[field++] = line.substr(at, end - at);
                 at = end < line.size() ? end : std::string_view::npos;
             }
@@ -407,136 +197,287 @@ class Rewriter {
         return field == fields_.size();
     }
 
-    std::string_view column(int number) const {
-        return fields_[static_cast<std::size_t>(number - 1)];
+    const Layout& layout_;
+    std::vector<std::string_view> fields_;
+    std::string unquoted_[8];
+    std::string joinedTime_;
+};
+
+// The time text of the line that starts at `start`, for a message.
+std::string timeTextAt(const Source& source, const Layout& layout, std::uint64_t start) {
+    std::string line = lineAt(source.file, start, source.end);
+    const std::size_t size = line.size();
+    line.append(BackwardLines::kReadableAfterLine, '\0');
+    LineFields fields(layout);
+    return fields.split(std::string_view(line).substr(0, size)) ? std::string(fields.timeText())
+                                                                : std::string();
+}
+
+// Throws the one line that says why, when `older`, read after `newer`, has a later time.
+void checkOrder(const std::vector<Source>& sources, const Layout& layout, const TickMark& older,
+                const TickMark& newer) {
+    if (older.key <= newer.key) {
+        return;
+    }
+    const Source& olderSource = sources[older.sourceIndex];
+    const Source& newerSource = sources[newer.sourceIndex];
+    const std::string olderText = timeTextAt(olderSource, layout, older.start);
+    const std::string newerText = timeTextAt(newerSource, layout, newer.start);
+    if (older.sourceIndex == newer.sourceIndex) {
+        throw Stop{
+            where(newerSource, lineNumberAt(newerSource.file, newerSource.begin, newer.start)) +
+            "the time goes back from '" + olderText + "' to '" + newerText +
+            "'; ticks must run oldest first"};
+    }
+    throw Stop{where(olderSource, lineNumberAt(olderSource.file, olderSource.begin, older.start)) +
+               "its last tick '" + olderText + "' comes after the first tick '" + newerText +
+               "' of " + newerSource.name + "; give the files oldest first"};
+}
+
+// Turns the lines of a piece into the converter's input lines, from the last to the first.
+class Rewriter {
+  public:
+    Rewriter(const TicksSettings& settings, const Layout& layout, Quote quote,
+             const std::vector<Source>& sources)
+        : layout_(layout),
+          quote_(quote),
+          isoTime_(settings.isoTime),
+          sources_(sources),
+          fields_(layout),
+          times_(layout.time),
+          symbol_(settings.symbol + ","),
+          quoteName_(std::string(",") + quoteName(quote) + "\n") {
+        // A comma in the time text would end the converter's field; none can stand in a
+        // pattern's own characters unless the pattern has one.
+        patternSize_ = layout.time.kind == TimeFormat::Kind::epoch ||
+                               layout.time.pattern.find(',') != std::string::npos
+                           ? 0
+                           : layout.time.pattern.size();
     }
 
-    // The price text to write; nothing for a row that has none and may be left out.
-    std::optional<std::string_view> priceOf(const Source& source, std::uint64_t start) {
-        const auto number = [&](int columnNumber, const char* what, std::string& into) {
-            const std::string_view text = trimmed(column(columnNumber));
-            if (text.empty() && layout_.rowsWithoutPriceLeftOut) {
-                return false;
+    void rewrite(Piece& piece) {
+        const Source& source = sources_[piece.sourceIndex];
+        try {
+            BackwardLines lines(source.file, piece.begin, piece.end);
+            std::string_view line;
+            std::uint64_t start = 0;
+            while (lines.previous(line, start)) {
+                rewriteLine(source, line, start, piece);
             }
-            if (!normalisedNumber(text, layout_.decimalMark, into)) {
-                stopAtLine(source, start, std::string("no number in the ") + what, text);
-            }
-            return true;
-        };
+        } catch (const Stop& stop) {
+            piece.stop = stop.message;
+        } catch (const std::runtime_error& error) {
+            piece.stop = std::string(kProgram) + ": " + source.name + ": " + error.what();
+        } catch (const std::exception& error) {
+            piece.stop = std::string(kProgram) + ": " + error.what();
+        }
+    }
+
+  private:
+    // The price text of a column, checked; nothing for an empty one that may be left out.
+    struct PriceText {
+        std::string_view text;
+        std::size_t markAt = std::string_view::npos;  // a decimal comma, written as a point
+    };
+    std::optional<PriceText> priceIn(const Source& source, std::uint64_t start, int columnNumber,
+                                     const char* what) const {
+        const std::string_view text = trimmed(fields_.column(columnNumber));
+        if (text.empty() && layout_.rowsWithoutPriceLeftOut) {
+            return std::nullopt;
+        }
+        const std::optional<std::size_t> markAt = decimalNumber(text, layout_.decimalMark);
+        if (!markAt) {
+            stopAtLine(source, start, std::string("no number in the ") + what, text);
+        }
+        return PriceText{text, layout_.decimalMark == '.' ? std::string_view::npos : *markAt};
+    }
+
+    static double valueOf(const Source& source, std::uint64_t start, const PriceText& price,
+                          const char* what) {
+        std::string digits(price.text.substr(!price.text.empty() && price.text[0] == '+'));
+        if (price.markAt != std::string_view::npos) {
+            digits[price.markAt - (price.text.size() - digits.size())] = '.';
+        }
+        double value = 0.0;
+        if (std::from_chars(digits.data(), digits.data() + digits.size(), value).ec !=
+            std::errc()) {
+            stopAtLine(source, start, std::string("the ") + what + " is out of range", price.text);
+        }
+        return value;
+    }
+
+    // The price to write; nothing for a row that has none and may be left out.
+    std::optional<PriceText> priceOf(const Source& source, std::uint64_t start) {
         switch (quote_) {
             case Quote::bid:
-                return number(layout_.bidColumn, "bid", price_)
-                           ? std::optional(std::string_view(price_))
-                           : std::nullopt;
+                return priceIn(source, start, layout_.bidColumn, "bid");
             case Quote::ask:
-                return number(layout_.askColumn, "ask", price_)
-                           ? std::optional(std::string_view(price_))
-                           : std::nullopt;
+                return priceIn(source, start, layout_.askColumn, "ask");
             case Quote::price:
-                return number(layout_.priceColumn, "price", price_)
-                           ? std::optional(std::string_view(price_))
-                           : std::nullopt;
+                return priceIn(source, start, layout_.priceColumn, "price");
             case Quote::mid:
                 break;
         }
-        if (!number(layout_.bidColumn, "bid", price_) ||
-            !number(layout_.askColumn, "ask", other_)) {
+        const std::optional<PriceText> bid = priceIn(source, start, layout_.bidColumn, "bid");
+        if (!bid) {
             return std::nullopt;
         }
-        double bid = 0.0;
-        double ask = 0.0;
-        std::from_chars(price_.data(), price_.data() + price_.size(), bid);
-        std::from_chars(other_.data(), other_.data() + other_.size(), ask);
-        char digits[64];
+        const std::optional<PriceText> ask = priceIn(source, start, layout_.askColumn, "ask");
+        if (!ask) {
+            return std::nullopt;
+        }
         // The shortest text that reads back as the same double.
-        const char* end = std::to_chars(digits, digits + sizeof digits, (bid + ask) / 2).ptr;
-        price_.assign(digits, static_cast<std::size_t>(end - digits));
-        return price_;
+        const char* end =
+            std::to_chars(
+                mid_, mid_ + sizeof mid_,
+                (valueOf(source, start, *bid, "bid") + valueOf(source, start, *ask, "ask")) / 2)
+                .ptr;
+        return PriceText{{mid_, static_cast<std::size_t>(end - mid_)}};
     }
 
     void rewriteLine(const Source& source, std::string_view line, std::uint64_t start,
-                     Counts& counts) {
+                     Piece& piece) {
         const bool firstLine = start == source.begin;
         if (isBlank(line)) {
-            ++counts.blank;
+            ++piece.counts.blank;
             return;
         }
         if (isHeader(line) || (firstLine && layout_.header == Layout::Header::skip)) {
-            ++counts.headers;
+            ++piece.counts.headers;
             return;
         }
         if (firstLine && layout_.header == Layout::Header::check) {
             stopAtLine(source, start, "not a " + layout_.name + " header", line);
         }
-        if (!split(line)) {
+        if (!fields_.split(line)) {
             stopAtLine(
                 source, start,
-                "fewer than the " + std::to_string(lastColumn_) + " fields of " + layout_.name,
+                "fewer than the " + std::to_string(fields_.wanted()) + " fields of " + layout_.name,
                 line);
         }
-        std::string_view timeText = column(layout_.timeColumn);
-        if (layout_.dateColumn > 0) {
-            joinedTime_.assign(column(layout_.dateColumn)).append(" ").append(timeText);
-            timeText = joinedTime_;
-        }
-        const std::optional<TickTime> time = readTime(timeText, layout_.time);
-        if (!time || timeText.find(',') != std::string_view::npos) {
+        const std::string_view timeText = fields_.timeText();
+        const std::optional<TickTime> time = times_.read(timeText);
+        if (!time ||
+            timeText.find(',', std::min(patternSize_, timeText.size())) != std::string_view::npos) {
             stopAtLine(source, start, "not a time of " + layout_.name, timeText);
         }
-        const std::optional<std::string_view> price = priceOf(source, start);
+        const std::optional<PriceText> price = priceOf(source, start);
         if (!price) {
-            ++counts.withoutPrice;
+            ++piece.counts.withoutPrice;
             return;
         }
-        checkOrder(source, start, *time, timeText);
-        std::string& out = sink_.buffer();
-        out.append(settings_.symbol).append(",");
-        if (settings_.isoTime) {
-            out.append(isoTime(*time));
+        const TickMark tick{time->key, start, piece.sourceIndex};
+        if (piece.oldest) {
+            checkOrder(sources_, layout_, tick, *piece.oldest);
         } else {
-            out.append(timeText);
+            piece.newest = tick;
         }
-        out.append(",").append(*price).append(",").append(quoteName(quote_)).append("\n");
-        ++counts.ticks;
+        piece.oldest = tick;
+        write(piece.output, isoTime_ ? std::string_view(isoText_ = isoTime(*time)) : timeText,
+              *price);
+        ++piece.counts.ticks;
     }
 
-    void checkOrder(const Source& source, std::uint64_t start, const TickTime& time,
-                    std::string_view timeText) {
-        if (later_.known && time.key > later_.key) {
-            if (later_.fileIndex == fileIndex_) {
-                throw Stop{where(source, lineNumberAt(source.file, source.begin, later_.start)) +
-                           "the time goes back from '" + std::string(timeText) + "' to '" +
-                           later_.timeText + "'; ticks must run oldest first"};
+    bool isHeader(std::string_view line) const {
+        for (const std::string& header : layout_.headers) {
+            if (line == header) {
+                return true;
             }
-            throw Stop{where(source, lineNumberAt(source.file, source.begin, start)) +
-                       "its last tick '" + std::string(timeText) +
-                       "' comes after the first tick '" + later_.timeText + "' of " +
-                       later_.fileName + "; give the files oldest first"};
         }
-        later_.known = true;
-        later_.key = time.key;
-        later_.start = start;
-        later_.timeText.assign(timeText);
-        if (later_.fileIndex != fileIndex_ || later_.fileName.empty()) {
-            later_.fileIndex = fileIndex_;
-            later_.fileName = source.name;
-        }
+        return false;
     }
 
-    const TicksSettings& settings_;
+    // SYMBOL,TIME,PRICE,QUOTE
+    void write(OutputBytes& output, std::string_view timeText, const PriceText& price) {
+        char* out = output.room(symbol_.size() + timeText.size() + 1 + price.text.size() +
+                                quoteName_.size());
+        const auto put = [&out](std::string_view text) {
+            std::memcpy(out, text.data(), text.size());
+            out += text.size();
+        };
+        put(symbol_);
+        put(timeText);
+        *out++ = ',';
+        char* const priceAt = out;
+        put(price.text);
+        if (price.markAt != std::string_view::npos) {
+            priceAt[price.markAt] = '.';
+        }
+        put(quoteName_);
+        output.written(out);
+    }
+
     const Layout& layout_;
     Quote quote_;
-    Sink& sink_;
-    Progress& progress_;
-    int lastColumn_ = 0;
-    std::vector<std::string_view> fields_;
-    std::string unquoted_[8];
-    std::string joinedTime_;
-    std::string price_;
-    std::string other_;
-    Later later_;
-    std::size_t fileIndex_ = 0;
+    bool isoTime_;
+    const std::vector<Source>& sources_;
+    LineFields fields_;
+    TimeReader times_;
+    std::string symbol_;           // "SYMBOL,"
+    std::string quoteName_;        // ",bid\n"
+    std::size_t patternSize_ = 0;  // the part of the time text that can hold no comma
+    std::string isoText_;
+    char mid_[64] = {};
 };
+
+// Writes the output, to standard output or to the output file.
+class Sink {
+  public:
+    Sink(std::FILE* stream, const platform::File* file, Progress& progress)
+        : stream_(stream),
+          file_(file),
+          progress_(progress),
+          toTerminal_(file == nullptr && platform::isTerminal(stream)) {}
+
+    void write(std::string_view bytes) {
+        if (bytes.empty()) {
+            return;
+        }
+        if (toTerminal_) {
+            progress_.erase();  // the status line would stand in the middle of the output
+        }
+        std::string reason;
+        if (file_ != nullptr) {
+            if (!platform::writeAt(*file_, bytes, written_, reason)) {
+                throw Stop{std::string(kProgram) +
+                           ": the output file cannot be written: " + reason};
+            }
+        } else if (std::fwrite(bytes.data(), 1, bytes.size(), stream_) != bytes.size() ||
+                   std::fflush(stream_) != 0) {
+            throw Stop{std::string(kProgram) +
+                       ": standard output cannot be written: " + std::strerror(errno)};
+        }
+        written_ += bytes.size();
+    }
+
+  private:
+    std::FILE* stream_;
+    const platform::File* file_;
+    Progress& progress_;
+    bool toTerminal_;
+    std::uint64_t written_ = 0;
+};
+
+// Each source from its end, the last source first, in pieces of whole lines.
+std::vector<Pieces::Task> piecesOf(const std::vector<Source>& sources, std::uint64_t pieceSize) {
+    std::vector<Pieces::Task> tasks;
+    for (std::size_t i = sources.size(); i-- > 0;) {
+        const Source& source = sources[i];
+        if (source.begin >= source.end) {
+            continue;
+        }
+        std::vector<std::uint64_t> starts;
+        try {
+            starts = pieceStarts(source.file, source.begin, source.end, pieceSize);
+        } catch (const std::runtime_error& error) {
+            stopWithFile(source, error.what());
+        }
+        for (std::size_t k = starts.size() - 1; k-- > 0;) {
+            tasks.push_back({i, starts[k], starts[k + 1]});
+        }
+    }
+    return tasks;
+}
 
 Layout layoutFor(const TicksSettings& settings, const Source& first, std::FILE* messages) {
     if (settings.layout) {
@@ -629,7 +570,7 @@ int rewriteTicks(const TicksSettings& settings, std::FILE* out, std::FILE* messa
     try {
         std::vector<Source> sources;
         for (const std::string& name : settings.files) {
-            sources.push_back(openSource(name));
+            sources.push_back(openSource(name, progress));
         }
         const Layout layout = layoutFor(settings, sources.front(), messages);
         const Quote quote = quoteFor(settings, layout);
@@ -638,17 +579,38 @@ int rewriteTicks(const TicksSettings& settings, std::FILE* out, std::FILE* messa
             outputFile.emplace(settings.output);
         }
         Sink sink(out, outputFile ? &outputFile->file() : nullptr, progress);
-        Rewriter rewriter(settings, layout, quote, sink, progress);
         std::vector<Counts> counts(sources.size());
-        // Newest first: the last file first, each from its end.
-        for (std::size_t i = sources.size(); i-- > 0;) {
-            try {
-                counts[i] = rewriter.rewrite(sources[i], i);
-            } catch (const std::runtime_error& error) {
-                stopWithFile(sources[i], error.what());
+        std::optional<TickMark> later;  // the oldest tick written so far
+        {
+            // A few threads: beyond that, writing the output is what takes the time.
+            const std::size_t threads = std::clamp(std::thread::hardware_concurrency(), 1U, 4U);
+            std::vector<Rewriter> rewriters(threads, Rewriter(settings, layout, quote, sources));
+            std::vector<Pieces::Reader> readers;
+            for (Rewriter& rewriter : rewriters) {
+                readers.emplace_back([&rewriter](Piece& piece) { rewriter.rewrite(piece); });
+            }
+            Pieces pieces(piecesOf(sources, settings.pieceSize), std::move(readers));
+            std::size_t shownSource = sources.size();
+            for (std::size_t i = 0; i < pieces.size(); ++i) {
+                const Piece& piece = pieces.take(i);
+                const Source& source = sources[piece.sourceIndex];
+                if (piece.sourceIndex != shownSource) {
+                    shownSource = piece.sourceIndex;
+                    progress.begin("reading " + source.name);
+                }
+                if (piece.newest && later) {
+                    checkOrder(sources, layout, *piece.newest, *later);
+                }
+                if (piece.stop) {
+                    throw Stop{*piece.stop};
+                }
+                sink.write(piece.output.view());
+                counts[piece.sourceIndex] += piece.counts;
+                later = piece.oldest ? piece.oldest : later;
+                progress.advance(source.end - piece.begin, source.end - source.begin);
+                pieces.release(i);
             }
         }
-        sink.flush();
         if (outputFile) {
             outputFile->commit();
         }

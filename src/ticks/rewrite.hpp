@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -18,6 +19,8 @@ struct TicksSettings {
     std::string output;  // empty: standard output
     bool verbose = false;
     std::vector<std::string> files;  // oldest first; "-" and /dev/stdin are standard input
+    // Files are read in pieces of about this many bytes, side by side; tests make them small.
+    std::uint64_t pieceSize = std::uint64_t{512} << 10;
 };
 
 // Writes the ticks of every file, newest first, as the converter's input lines

@@ -37,6 +37,27 @@ TEST_P(Backward, GivesTheLinesLastFirstWhereverTheBlocksEnd) {
     }
 }
 
+// Cut into pieces of every size, read last piece first, the lines are the same.
+TEST_P(Backward, GivesTheSameLinesPieceByPiece) {
+    const TickFile file = testing::tickFileOf(GetParam().bytes);
+    const std::vector<std::string> expected(GetParam().lines.rbegin(), GetParam().lines.rend());
+    for (std::size_t size = 1; size <= GetParam().bytes.size() + 1; ++size) {
+        const std::vector<std::uint64_t> starts =
+            pieceStarts(file.file, 0, GetParam().bytes.size(), size);
+        std::vector<std::string> got;
+        for (std::size_t piece = starts.size() - 1; piece-- > 0;) {
+            BackwardLines lines(file.file, starts[piece], starts[piece + 1]);
+            std::string_view line;
+            std::uint64_t start = 0;
+            while (lines.previous(line, start)) {
+                got.emplace_back(line);
+                EXPECT_EQ(lineAt(file.file, start, GetParam().bytes.size()), line);
+            }
+        }
+        EXPECT_EQ(got, expected) << "pieces of " << size;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     BackwardLines, Backward,
     ::testing::Values(LinesCase{"", {}, {}}, LinesCase{"\n", {""}, {1}},

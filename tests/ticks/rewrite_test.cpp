@@ -40,38 +40,44 @@ class Rewrite : public ::testing::TestWithParam<TicksCase> {
     }
 };
 
+// Each case is read as one piece, and again in pieces as small as a line, so that every
+// check also runs across the cut between two pieces read side by side.
 TEST_P(Rewrite, WritesTheTicksNewestFirstOrSaysWhyNot) {
     for (const auto& [name, bytes] : GetParam().files) {
         std::ofstream(name, std::ios::binary) << bytes;
     }
-    std::vector<std::string> words{"vellumbrook-ticks", "-o", "out.csv"};
-    words.insert(words.end(), GetParam().args.begin(), GetParam().args.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) {
-        argv.push_back(word.data());
-    }
-    const Command command = readCommandLine(static_cast<int>(argv.size()), argv.data());
-    std::FILE* messages = std::tmpfile();
-    int status = 2;
-    if (command.action == Command::Action::fail) {
-        std::fprintf(messages, "vellumbrook-ticks: %s\n", command.error.c_str());
-    } else {
-        status = rewriteTicks(command.settings, stdout, messages);
-    }
-    std::rewind(messages);
-    std::string said(4096, '\0');
-    said.resize(std::fread(said.data(), 1, said.size(), messages));
-    std::fclose(messages);
-    EXPECT_EQ(said, GetParam().messages);
-    EXPECT_EQ(status, GetParam().status);
-    if (GetParam().out.empty()) {
-        EXPECT_FALSE(fs::exists("out.csv"));
-    } else {
-        EXPECT_EQ(testing::readFile("out.csv"), GetParam().out);
-    }
-    for (const fs::directory_entry& entry : fs::directory_iterator(".")) {
-        EXPECT_EQ(entry.path().filename().string().find(".part-"), std::string::npos)
-            << "a partial output was left behind";
+    for (const std::uint64_t pieceSize : {std::uint64_t{1} << 20, std::uint64_t{1}}) {
+        SCOPED_TRACE("pieces of " + std::to_string(pieceSize) + " bytes");
+        std::vector<std::string> words{"vellumbrook-ticks", "-o", "out.csv"};
+        words.insert(words.end(), GetParam().args.begin(), GetParam().args.end());
+        std::vector<char*> argv;
+        for (std::string& word : words) {
+            argv.push_back(word.data());
+        }
+        Command command = readCommandLine(static_cast<int>(argv.size()), argv.data());
+        command.settings.pieceSize = pieceSize;
+        std::FILE* messages = std::tmpfile();
+        int status = 2;
+        if (command.action == Command::Action::fail) {
+            std::fprintf(messages, "vellumbrook-ticks: %s\n", command.error.c_str());
+        } else {
+            status = rewriteTicks(command.settings, stdout, messages);
+        }
+        std::rewind(messages);
+        std::string said(4096, '\0');
+        said.resize(std::fread(said.data(), 1, said.size(), messages));
+        std::fclose(messages);
+        EXPECT_EQ(said, GetParam().messages);
+        EXPECT_EQ(status, GetParam().status);
+        if (GetParam().out.empty()) {
+            EXPECT_FALSE(fs::exists("out.csv"));
+        } else {
+            EXPECT_EQ(testing::readFile("out.csv"), GetParam().out);
+        }
+        for (const fs::directory_entry& entry : fs::directory_iterator(".")) {
+            EXPECT_EQ(entry.path().filename().string().find(".part-"), std::string::npos)
+                << "a partial output was left behind";
+        }
     }
 }
 
@@ -167,6 +173,37 @@ INSTANTIATE_TEST_SUITE_P(
                   "",
                   "vellumbrook-ticks: binance has no bid (it has one price: --price=price)\n",
                   1},
+        TicksCase{"step_back_mid_file",
+                  {"--from=histdata", "ticks.csv"},
+                  {{"ticks.csv",
+                    "20240102 000000100,1.1,1.2,0\r\n20240102 000000300,1.1,1.2,0\r\n"
+                    "20240102 000000200,1.1,1.2,0\r\n20240102 000000400,1.1,1.2,0\r\n"}},
+                  "",
+                  "vellumbrook-ticks: ticks.csv:3: the time goes back from '20240102 000000300' "
+                  "to '20240102 000000200'; ticks must run oldest first\n",
+                  1},
+        TicksCase{"decimal_commas_mid",
+                  {"--from=custom", "--separator=semicolon", "--decimal=comma", "--time-column=1",
+                   "--time-format=YYYY-MM-DD hh:mm", "--bid-column=2", "--ask-column=3",
+                   "--price=mid", "t.csv"},
+                  {{"t.csv", "2024-01-02 10:00;+1,5;2,5\n2024-01-02 10:01;1,25;1,5e1\n"}},
+                  ",2024-01-02 10:01,8.125,mid\n,2024-01-02 10:00,2,mid\n",
+                  "",
+                  0},
+        TicksCase{"decimal_comma_and_a_zone",
+                  {"--from=custom", "--separator=tab", "--decimal=comma", "--time-column=1",
+                   "--time-format=YYYYMMDD hh:mm:ss", "--price-column=2", "t.csv"},
+                  {{"t.csv", "20240102 10:00:00 EST\t+1,5\n20240102 10:00:01 EST,5\t1\n"}},
+                  "",
+                  "vellumbrook-ticks: t.csv:2: not a time of custom: '20240102 10:00:01 EST,5'\n",
+                  1},
+        TicksCase{"time_format_with_a_split_field",
+                  {"--from=custom", "--time-column=1", "--time-format=YYYY-MM-DD hh:mm:MM",
+                   "--price-column=2", "t.csv"},
+                  {},
+                  "",
+                  "vellumbrook-ticks: --time-format cannot be 'YYYY-MM-DD hh:mm:MM'\n",
+                  2},
         TicksCase{"layout_required",
                   {"t.csv"},
                   {},

@@ -1,0 +1,67 @@
+#include "ticks/pieces.hpp"
+
+#include <algorithm>
+
+namespace vellumbrook::ticks {
+
+Pieces::Pieces(std::vector<Task> tasks, std::vector<Reader> readers)
+    : tasks_(std::move(tasks)), slots_(2 * std::max<std::size_t>(readers.size(), 1)) {
+    readers.resize(std::min(readers.size(), std::max<std::size_t>(tasks_.size(), 1)));
+    for (Reader& reader : readers) {
+        threads_.emplace_back([this, read = std::move(reader)] { work(read); });
+    }
+}
+
+Pieces::~Pieces() {
+    {
+        const std::lock_guard lock(mutex_);
+        cancelled_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& thread : threads_) {
+        thread.join();
+    }
+}
+
+Piece& Pieces::take(std::size_t index) {
+    Slot& slot = slots_[index % slots_.size()];
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return slot.ready; });
+    return slot.piece;
+}
+
+void Pieces::release(std::size_t index) {
+    {
+        const std::lock_guard lock(mutex_);
+        slots_[index % slots_.size()].ready = false;
+        released_ = index + 1;
+    }
+    changed_.notify_all();
+}
+
+void Pieces::work(const Reader& read) {
+    for (;;) {
+        std::size_t index = 0;
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] {
+                return cancelled_ || next_ == tasks_.size() || next_ < released_ + slots_.size();
+            });
+            if (cancelled_ || next_ == tasks_.size()) {
+                return;
+            }
+            index = next_++;
+        }
+        Slot& slot = slots_[index % slots_.size()];
+        const Task& task = tasks_[index];
+        slot.piece.reset(task.sourceIndex, task.begin, task.end);
+        read(slot.piece);
+        {
+            const std::lock_guard lock(mutex_);
+            slot.ready = true;
+        }
+        changed_.notify_all();
+    }
+}
+
+}  // namespace vellumbrook::ticks

@@ -1,0 +1,176 @@
+#include "ticks/source.hpp"
+
+#include <algorithm>
+#include <vector>
+
+#include "ticks/backward_lines.hpp"
+
+namespace vellumbrook::ticks {
+
+std::string where(const Source& source, std::int64_t line) {
+    return std::string(kProgram) + ": " + source.name + ":" + std::to_string(line) + ": ";
+}
+
+[[noreturn]] void stopAtLine(const Source& source, std::uint64_t start, std::string_view what,
+                             std::string_view text) {
+    throw Stop{where(source, lineNumberAt(source.file, source.begin, start)) + std::string(what) +
+               ": '" + std::string(text) + "'"};
+}
+
+[[noreturn]] void stopWithFile(const Source& source, std::string_view what) {
+    throw Stop{std::string(kProgram) + ": " + source.name + ": " + std::string(what)};
+}
+
+namespace {
+
+void appendUtf8(std::string& out, std::uint32_t code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xc0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3f));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xe0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
+        out += static_cast<char>(0x80 | (code & 0x3f));
+    } else {
+        out += static_cast<char>(0xf0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3f));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
+        out += static_cast<char>(0x80 | (code & 0x3f));
+    }
+}
+
+platform::File temporaryFile(const Source& source) {
+    std::string reason;
+    const platform::TemporaryFolder folder = platform::temporaryFolder();
+    platform::File copy = platform::makeTemporaryFile(folder.path, reason);
+    if (!copy.isOpen()) {
+        stopWithFile(source, "no temporary copy in " + std::string(folder.setting) + " '" +
+                                 folder.path + "': " + reason);
+    }
+    return copy;
+}
+
+void append(const Source& source, const platform::File& copy, std::string_view bytes,
+            std::uint64_t& size) {
+    std::string reason;
+    if (!platform::writeAt(copy, bytes, size, reason)) {
+        stopWithFile(source, "the temporary copy cannot be written: " + reason);
+    }
+    size += bytes.size();
+}
+
+// Input that cannot be read twice (a pipe) is copied to an unnamed temporary file first.
+void makeRereadable(Source& source, Progress& progress) {
+    platform::File copy = temporaryFile(source);
+    std::vector<char> block(BackwardLines::kBlockSize);
+    std::uint64_t size = 0;
+    progress.begin("copying " + source.name);
+    for (;;) {
+        const std::ptrdiff_t got = platform::readNext(source.file, block.data(), block.size());
+        if (got < 0) {
+            stopWithFile(source, "cannot be read");
+        }
+        if (got == 0) {
+            break;
+        }
+        append(source, copy, {block.data(), static_cast<std::size_t>(got)}, size);
+        progress.advance(size, 0);
+    }
+    source.file = std::move(copy);
+    source.end = size;
+}
+
+// UTF-16 text becomes UTF-8 in an unnamed temporary file, so that it can be read backwards
+// like any other; a code unit without its pair becomes U+FFFD.
+void transcodeUtf16(Source& source, bool bigEndian) {
+    platform::File copy = temporaryFile(source);
+    std::vector<char> block(BackwardLines::kBlockSize);
+    std::string text;
+    std::uint64_t size = 0;
+    std::uint32_t highSurrogate = 0;
+    std::uint64_t at = source.begin;
+    int carried = -1;  // an odd byte left from the block before
+    while (at < source.end) {
+        const std::ptrdiff_t got = platform::readAt(source.file, block.data(), block.size(), at);
+        if (got <= 0) {
+            stopWithFile(source, "cannot be read");
+        }
+        at += static_cast<std::uint64_t>(got);
+        text.clear();
+        for (std::ptrdiff_t i = 0; i < got; ++i) {
+            const int byte = static_cast<unsigned char>(block[static_cast<std::size_t>(i)]);
+            if (carried < 0) {
+                carried = byte;
+                continue;
+            }
+            const auto unit = static_cast<std::uint32_t>(bigEndian ? (carried << 8) | byte
+                                                                   : (byte << 8) | carried);
+            carried = -1;
+            if (unit >= 0xd800 && unit < 0xdc00) {
+                if (highSurrogate != 0) {
+                    appendUtf8(text, 0xfffd);
+                }
+                highSurrogate = unit;
+            } else if (unit >= 0xdc00 && unit < 0xe000) {
+                appendUtf8(text, highSurrogate != 0
+                                     ? 0x10000 + ((highSurrogate - 0xd800) << 10) + (unit - 0xdc00)
+                                     : 0xfffd);
+                highSurrogate = 0;
+            } else {
+                if (highSurrogate != 0) {
+                    appendUtf8(text, 0xfffd);
+                    highSurrogate = 0;
+                }
+                appendUtf8(text, unit);
+            }
+        }
+        append(source, copy, text, size);
+    }
+    source.file = std::move(copy);
+    source.begin = 0;
+    source.end = size;
+}
+
+}  // namespace
+
+Source openSource(const std::string& name, Progress& progress) {
+    Source source;
+    source.name = name;
+    platform::OpenedFile opened = platform::openForReading(name == "-" ? "/dev/stdin" : name);
+    if (!opened.file.isOpen()) {
+        stopWithFile(source, "cannot be opened");
+    }
+    source.file = std::move(opened.file);
+    if (opened.rereadable) {
+        const std::int64_t size = platform::sizeOf(source.file);
+        if (size < 0) {
+            stopWithFile(source, "cannot be read");
+        }
+        source.end = static_cast<std::uint64_t>(size);
+    } else {
+        makeRereadable(source, progress);
+    }
+    unsigned char mark[3] = {0, 0, 0};
+    const std::ptrdiff_t got = platform::readAt(source.file, reinterpret_cast<char*>(mark), 3, 0);
+    if (got >= 3 && mark[0] == 0xef && mark[1] == 0xbb && mark[2] == 0xbf) {
+        source.begin = 3;
+    } else if (got >= 2 &&
+               ((mark[0] == 0xff && mark[1] == 0xfe) || (mark[0] == 0xfe && mark[1] == 0xff))) {
+        source.begin = 2;
+        transcodeUtf16(source, mark[0] == 0xfe);
+    }
+    return source;
+}
+
+std::string firstBytes(const Source& source, std::size_t most) {
+    std::string bytes(
+        static_cast<std::size_t>(std::min<std::uint64_t>(most, source.end - source.begin)), '\0');
+    const std::ptrdiff_t got =
+        platform::readAt(source.file, bytes.data(), bytes.size(), source.begin);
+    bytes.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    return bytes;
+}
+
+}  // namespace vellumbrook::ticks
