@@ -31,6 +31,33 @@ Layout layoutFrom(std::uint8_t choice) {
     return layout;
 }
 
+struct Run {
+    int status = 0;
+    std::string out;
+    std::string messages;
+};
+
+std::string contents(std::FILE* file) {
+    std::string bytes;
+    std::rewind(file);
+    char block[4096];
+    for (std::size_t got = 0; (got = std::fread(block, 1, sizeof block, file)) > 0;) {
+        bytes.append(block, got);
+    }
+    std::fclose(file);
+    return bytes;
+}
+
+Run run(const TicksSettings& settings) {
+    std::FILE* out = std::tmpfile();
+    std::FILE* messages = std::tmpfile();
+    Run result;
+    result.status = rewriteTicks(settings, out, messages);
+    result.out = contents(out);
+    result.messages = contents(messages);
+    return result;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -47,12 +74,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     settings.quote = quotes[data[1] % 4];
     settings.isoTime = (data[1] & 4) != 0;
     settings.files = {path};
-    std::FILE* out = std::tmpfile();
-    std::FILE* messages = std::tmpfile();
-    const int status = rewriteTicks(settings, out, messages);
-    vellumbrook::fuzz::check(status == 0 || status == 1, "status is 0 or 1");
-    vellumbrook::fuzz::check(status == 0 || std::ftell(messages) > 0, "a failure says why");
-    std::fclose(out);
-    std::fclose(messages);
+    // Read in one piece and in pieces of a few bytes, side by side, the run says the same.
+    const Run whole = run(settings);
+    settings.pieceSize = 1 + data[1] / 8;
+    const Run pieces = run(settings);
+    vellumbrook::fuzz::check(whole.status == 0 || whole.status == 1, "status is 0 or 1");
+    vellumbrook::fuzz::check(whole.status == 0 || !whole.messages.empty(), "a failure says why");
+    vellumbrook::fuzz::check(whole.status == pieces.status && whole.messages == pieces.messages &&
+                                 (whole.status != 0 || whole.out == pieces.out),
+                             "pieces give what one piece gives");
     return 0;
 }
