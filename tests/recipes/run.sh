@@ -9,22 +9,48 @@
 # and every line of FOLDER/expected.stderr, when present, must stand in its standard error.
 # Where FOLDER/expected.chart holds "WIDTH HEIGHT" instead, the recipe must leave candles.png
 # of that size whose pixels are not all one colour. Its exit status must be N (default 0).
-#   usage: tests/recipes/run.sh BINDIR
+# With --windows, the ```bat block after each <!-- recipe-windows: FOLDER --> line runs
+# instead, under Wine's cmd.exe, with the .exe programs of BINDIR beside the sample. Wine has
+# no tar: a leading "tar -xf ZIP &&" is done by unzip before the rest runs.
+#   usage: tests/recipes/run.sh [--windows] BINDIR
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-bindir=$(cd "${1:?usage: run.sh BINDIR}" && pwd)
+windows=""
+if [ "${1:-}" = --windows ]; then
+    windows=yes
+    shift
+fi
+bindir=$(cd "${1:?usage: run.sh [--windows] BINDIR}" && pwd)
 export PATH="$bindir:$PATH"
 
 # Each recipe as: folder, status, then its text, NUL-terminated.
 recipes() {
-    awk '
-        /^<!-- recipe: / { folder = $3; status = 0
+    local marker="recipe:" block="sh"
+    if [ -n "$windows" ]; then
+        marker="recipe-windows:" block="bat"
+    fi
+    awk -v marker="$marker" -v block="$block" '
+        $1 == "<!--" && $2 == marker { folder = $3; status = 0
                            if ($4 ~ /^status=/) { status = substr($4, 8) }
                            pending = 1; next }
-        pending && /^```sh$/ { inside = 1; pending = 0; text = ""; next }
+        pending && $0 == "```" block { inside = 1; pending = 0; text = ""; next }
         inside && /^```$/ { printf "%s\n%s\n%s%c", folder, status, text, 0; inside = 0; next }
         inside { text = text $0 "\n" }
     ' "$root/README.md"
+}
+
+run() {  # TEXT: runs the recipe in the current folder
+    if [ -z "$windows" ]; then
+        bash -o pipefail -c "$1"
+        return
+    fi
+    local text=$1
+    if [[ $text =~ ^tar\ -xf\ ([^ ]+)\ \&\&\ (.*)$ ]]; then
+        unzip -q "${BASH_REMATCH[1]}" || return
+        text=${BASH_REMATCH[2]}
+    fi
+    cp "$bindir"/*.exe .
+    "$root/cmake/wine-run.sh" cmd /c "$text" </dev/null
 }
 
 passed=0
@@ -37,7 +63,7 @@ while IFS= read -r -d '' recipe; do
     work=$(mktemp -d)
     cp -R "$samples/." "$work/"
     rm -rf "$work/expected" "$work/expected.csv" "$work/expected.stderr"
-    (cd "$work" && bash -o pipefail -c "$text") >"$work.out" 2>"$work.err"
+    (cd "$work" && run "$text") >"$work.out" 2>"$work.err"
     status=$?
     problem=""
     if [ "$status" != "$want_status" ]; then
