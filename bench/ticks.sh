@@ -2,7 +2,7 @@
 # vellumbrook-ticks on large vendor files, as ratios measured in one run on this machine:
 # alone against `tac FILE > /dev/null`; with the conversion (`vellumbrook-ticks ... -o F &&
 # vellumbrook -f F`) against the converter on a file already in its input layout; peak
-# memory. Today's shell recipe runs beside it. Each time is the best of three runs.
+# memory. Today's shell recipe runs beside it. Each time is the best of five runs.
 #   usage: bench/ticks.sh [TICKS]   (default 10000000; files are made once in bench/data/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,9 +21,9 @@ fi
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-best() {  # COMMAND...: the least wall time of three runs, in seconds
+best() {  # COMMAND...: the least wall time of five runs, in seconds
     local least=""
-    for _ in 1 2 3; do
+    for _ in 1 2 3 4 5; do
         local start end
         # A run writes its output file anew, as a user's first run does: removing a file of
         # that size costs the file system about a tenth of a second more, whoever replaces it.
