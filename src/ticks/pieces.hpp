@@ -64,6 +64,7 @@ struct Piece {
     std::optional<TickMark> newest;   // the first tick written
     std::optional<TickMark> oldest;   // the last one
     std::optional<std::string> stop;  // the line that ends the run, after the ticks above
+    std::uint64_t unread = 0;  // bytes [begin, unread) were not read: the output grew too big
 
     void reset(std::size_t source, std::uint64_t from, std::uint64_t to) {
         sourceIndex = source;
@@ -74,6 +75,7 @@ struct Piece {
         newest.reset();
         oldest.reset();
         stop.reset();
+        unread = from;
     }
 };
 

@@ -267,7 +267,8 @@ class Rewriter {
           fields_(layout),
           times_(layout.time),
           symbol_(settings.symbol + ","),
-          quoteName_(std::string(",") + quoteName(quote) + "\n") {
+          quoteName_(std::string(",") + quoteName(quote) + "\n"),
+          outputCap_(2 * std::max<std::uint64_t>(settings.pieceSize, 1)) {
         // A comma in the time text would end the converter's field; none can stand in a
         // pattern's own characters unless the pattern has one.
         patternSize_ = layout.time.kind == TimeFormat::Kind::epoch ||
@@ -284,6 +285,10 @@ class Rewriter {
             std::uint64_t start = 0;
             while (lines.previous(line, start)) {
                 rewriteLine(source, line, start, piece);
+                if (piece.output.view().size() >= outputCap_ && start > piece.begin) {
+                    piece.unread = start;  // lines that make much more than they read
+                    break;
+                }
             }
         } catch (const Stop& stop) {
             piece.stop = stop.message;
@@ -433,6 +438,7 @@ class Rewriter {
     TimeReader times_;
     std::string symbol_;           // "SYMBOL,"
     std::string quoteName_;        // ",bid\n"
+    std::uint64_t outputCap_;      // a piece stops once its output has grown to this
     std::size_t patternSize_ = 0;  // the part of the time text that can hold no comma
     std::string isoText_;
     char mid_[64] = {};
@@ -609,8 +615,7 @@ int rewriteTicks(const TicksSettings& settings, std::FILE* out, std::FILE* messa
             }
             Pieces pieces(piecesOf(sources, settings.pieceSize), std::move(readers));
             std::size_t shownSource = sources.size();
-            for (std::size_t i = 0; i < pieces.size(); ++i) {
-                const Piece& piece = pieces.take(i);
+            const auto writeOut = [&](const Piece& piece) {
                 const Source& source = sources[piece.sourceIndex];
                 if (piece.sourceIndex != shownSource) {
                     shownSource = piece.sourceIndex;
@@ -625,7 +630,21 @@ int rewriteTicks(const TicksSettings& settings, std::FILE* out, std::FILE* messa
                 sink.write(piece.output.view());
                 counts[piece.sourceIndex] += piece.counts;
                 later = piece.oldest ? piece.oldest : later;
-                progress.advance(source.end - piece.begin, source.end - source.begin);
+                progress.advance(source.end - piece.unread, source.end - source.begin);
+            };
+            // What a piece left unread, because its output grew far beyond its size (a long
+            // --symbol on short lines), is read here, a capped part at a time.
+            Rewriter ownRewriter(settings, layout, quote, sources);
+            Piece rest;
+            for (std::size_t i = 0; i < pieces.size(); ++i) {
+                const Piece& piece = pieces.take(i);
+                writeOut(piece);
+                for (std::uint64_t unread = piece.unread; unread > piece.begin;) {
+                    rest.reset(piece.sourceIndex, piece.begin, unread);
+                    ownRewriter.rewrite(rest);
+                    writeOut(rest);
+                    unread = rest.unread;
+                }
                 pieces.release(i);
             }
         }

@@ -40,13 +40,15 @@ class Rewrite : public ::testing::TestWithParam<TicksCase> {
     }
 };
 
-// Each case is read as one piece, and again in pieces as small as a line, so that every
-// check also runs across the cut between two pieces read side by side.
+// Each case is read as one piece, and again in pieces as small as a line (and of a few lines
+// whose output outgrows its cap), so that every check also runs across the cut between two
+// pieces read side by side.
 TEST_P(Rewrite, WritesTheTicksNewestFirstOrSaysWhyNot) {
     for (const auto& [name, bytes] : GetParam().files) {
         std::ofstream(name, std::ios::binary) << bytes;
     }
-    for (const std::uint64_t pieceSize : {std::uint64_t{1} << 20, std::uint64_t{1}}) {
+    for (const std::uint64_t pieceSize :
+         {std::uint64_t{1} << 20, std::uint64_t{1}, std::uint64_t{64}}) {
         SCOPED_TRACE("pieces of " + std::to_string(pieceSize) + " bytes");
         std::vector<std::string> words{"vellumbrook-ticks", "-o", "out.csv"};
         words.insert(words.end(), GetParam().args.begin(), GetParam().args.end());
@@ -182,6 +184,17 @@ INSTANTIATE_TEST_SUITE_P(
                   "vellumbrook-ticks: ticks.csv:3: the time goes back from '20240102 000000300' "
                   "to '20240102 000000200'; ticks must run oldest first\n",
                   1},
+        TicksCase{"output_far_longer_than_the_lines",
+                  {"--from=histdata", "--symbol=EURUSD-FROM-A-SOURCE-WITH-A-VERY-LONG-NAME-INDEED",
+                   "ticks.csv"},
+                  {{"ticks.csv",
+                    "20240102 000000100,1.1,1.2,0\n20240102 000000200,1.3,1.4,0\n"
+                    "20240102 000000300,1.5,1.6,0\n"}},
+                  "EURUSD-FROM-A-SOURCE-WITH-A-VERY-LONG-NAME-INDEED,20240102 000000300,1.5,bid\n"
+                  "EURUSD-FROM-A-SOURCE-WITH-A-VERY-LONG-NAME-INDEED,20240102 000000200,1.3,bid\n"
+                  "EURUSD-FROM-A-SOURCE-WITH-A-VERY-LONG-NAME-INDEED,20240102 000000100,1.1,bid\n",
+                  "",
+                  0},
         TicksCase{"decimal_commas_mid",
                   {"--from=custom", "--separator=semicolon", "--decimal=comma", "--time-column=1",
                    "--time-format=YYYY-MM-DD hh:mm", "--bid-column=2", "--ask-column=3",
