@@ -1,14 +1,25 @@
 #include "ticks/pieces.hpp"
 
 #include <algorithm>
+#include <exception>
+#include <string>
 
 namespace vellumbrook::ticks {
 
-Pieces::Pieces(std::vector<Task> tasks, std::vector<Reader> readers)
-    : tasks_(std::move(tasks)), slots_(2 * std::max<std::size_t>(readers.size(), 1)) {
-    readers.resize(std::min(readers.size(), std::max<std::size_t>(tasks_.size(), 1)));
-    for (Reader& reader : readers) {
-        threads_.emplace_back([this, read = std::move(reader)] { work(read); });
+Pieces::Pieces(std::vector<Task> tasks, std::size_t threads, std::function<Reader()> makeReader)
+    : tasks_(std::move(tasks)), slots_(2 * std::max<std::size_t>(threads, 1)) {
+    threads = std::clamp<std::size_t>(threads, 1, std::max<std::size_t>(tasks_.size(), 1));
+    for (std::size_t i = 0; i < threads; ++i) {
+        threads_.emplace_back([this, makeReader] {
+            Reader read;
+            try {
+                read = makeReader();
+            } catch (const std::exception& error) {
+                const std::string why = error.what();
+                read = [why](Piece& piece) { piece.stop = why; };
+            }
+            work(read);
+        });
     }
 }
 

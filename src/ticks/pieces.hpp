@@ -92,8 +92,10 @@ class Pieces {
 
     using Reader = std::function<void(Piece&)>;
 
-    // Each reader is a thread of its own; it fills in the piece it is given.
-    Pieces(std::vector<Task> tasks, std::vector<Reader> readers);
+    // Starts `threads` threads, each with the reader that `makeReader` makes in that thread
+    // (so that what each one writes on every line lies apart from the others' memory); a
+    // reader fills in the piece it is given.
+    Pieces(std::vector<Task> tasks, std::size_t threads, std::function<Reader()> makeReader);
     Pieces(const Pieces&) = delete;
     Pieces& operator=(const Pieces&) = delete;
     ~Pieces();

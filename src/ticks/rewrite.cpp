@@ -256,7 +256,7 @@ void checkOrder(const std::vector<Source>& sources, const Layout& layout, const 
 }
 
 // Turns the lines of a piece into the converter's input lines, from the last to the first.
-class Rewriter {
+class alignas(64) Rewriter {
   public:
     Rewriter(const TicksSettings& settings, const Layout& layout, Quote quote,
              const std::vector<Source>& sources)
@@ -608,12 +608,10 @@ int rewriteTicks(const TicksSettings& settings, std::FILE* out, std::FILE* messa
         {
             // A few threads: beyond that, writing the output is what takes the time.
             const std::size_t threads = std::clamp(std::thread::hardware_concurrency(), 1U, 4U);
-            std::vector<Rewriter> rewriters(threads, Rewriter(settings, layout, quote, sources));
-            std::vector<Pieces::Reader> readers;
-            for (Rewriter& rewriter : rewriters) {
-                readers.emplace_back([&rewriter](Piece& piece) { rewriter.rewrite(piece); });
-            }
-            Pieces pieces(piecesOf(sources, settings.pieceSize), std::move(readers));
+            Pieces pieces(piecesOf(sources, settings.pieceSize), threads, [&] {
+                return [rewriter = Rewriter(settings, layout, quote, sources)](
+                           Piece& piece) mutable { rewriter.rewrite(piece); };
+            });
             std::size_t shownSource = sources.size();
             const auto writeOut = [&](const Piece& piece) {
                 const Source& source = sources[piece.sourceIndex];
