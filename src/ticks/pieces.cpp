@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <exception>
 #include <string>
+#include <system_error>
+
+#include "ticks/source.hpp"
 
 namespace vellumbrook::ticks {
 
@@ -10,16 +13,23 @@ Pieces::Pieces(std::vector<Task> tasks, std::size_t threads, std::function<Reade
     : tasks_(std::move(tasks)), slots_(2 * std::max<std::size_t>(threads, 1)) {
     threads = std::clamp<std::size_t>(threads, 1, std::max<std::size_t>(tasks_.size(), 1));
     for (std::size_t i = 0; i < threads; ++i) {
-        threads_.emplace_back([this, makeReader] {
-            Reader read;
-            try {
-                read = makeReader();
-            } catch (const std::exception& error) {
-                const std::string why = error.what();
-                read = [why](Piece& piece) { piece.stop = why; };
+        try {
+            threads_.emplace_back([this, makeReader] {
+                Reader read;
+                try {
+                    read = makeReader();
+                } catch (const std::exception& error) {
+                    const std::string why = std::string(kProgram) + ": " + error.what();
+                    read = [why](Piece& piece) { piece.stop = why; };
+                }
+                work(read);
+            });
+        } catch (const std::system_error&) {
+            if (threads_.empty()) {
+                throw;  // not one thread: the run cannot go on
             }
-            work(read);
-        });
+            break;  // fewer threads than asked for do the same work
+        }
     }
 }
 
