@@ -97,6 +97,33 @@ std::optional<std::size_t> decimalNumber(std::string_view text, char mark) {
     return markAt;
 }
 
+// Where the mark stands in `text` (npos when it has none) when it is digits with at most one
+// mark; nothing when it is anything else, such as a sign or an exponent, which
+// decimalNumber() then tells. `text` must be readable 16 bytes from its start.
+inline std::optional<std::size_t> plainDecimal(std::string_view text, char mark) {
+#if defined(__SSE2__)
+    if (text.empty() || text.size() > 16) {
+        return std::nullopt;
+    }
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data()));
+    const __m128i values = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
+    const __m128i isDigit = _mm_cmpeq_epi8(_mm_min_epu8(values, _mm_set1_epi8(9)), values);
+    const unsigned inText = 0xffffU >> (16 - text.size());
+    const unsigned digits = static_cast<unsigned>(_mm_movemask_epi8(isDigit)) & inText;
+    const unsigned marks =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(mark)))) &
+        inText;
+    if ((digits | marks) != inText || (marks & (marks - 1)) != 0 || digits == 0) {
+        return std::nullopt;
+    }
+    return marks == 0 ? std::string_view::npos : static_cast<std::size_t>(std::countr_zero(marks));
+#else
+    (void)text;
+    (void)mark;
+    return std::nullopt;
+#endif
+}
+
 // Copies `text` to `out` and gives the end: the fields written are mostly a few bytes, and
 // two overlapping moves copy them without a call.
 inline char* copyShort(char* out, std::string_view text) {
@@ -234,12 +261,9 @@ std::string timeTextAt(const Source& source, const Layout& layout, std::uint64_t
                                                                 : std::string();
 }
 
-// Throws the one line that says why, when `older`, read after `newer`, has a later time.
-void checkOrder(const std::vector<Source>& sources, const Layout& layout, const TickMark& older,
-                const TickMark& newer) {
-    if (older.key <= newer.key) {
-        return;
-    }
+// Throws the one line that says why `older`, read after `newer`, may not have a later time.
+[[noreturn]] void stopOutOfOrder(const std::vector<Source>& sources, const Layout& layout,
+                                 const TickMark& older, const TickMark& newer) {
     const Source& olderSource = sources[older.sourceIndex];
     const Source& newerSource = sources[newer.sourceIndex];
     const std::string olderText = timeTextAt(olderSource, layout, older.start);
@@ -253,6 +277,14 @@ void checkOrder(const std::vector<Source>& sources, const Layout& layout, const 
     throw Stop{where(olderSource, lineNumberAt(olderSource.file, olderSource.begin, older.start)) +
                "its last tick '" + olderText + "' comes after the first tick '" + newerText +
                "' of " + newerSource.name + "; give the files oldest first"};
+}
+
+// Stops with the one line that says why, when `older`, read after `newer`, has a later time.
+inline void checkOrder(const std::vector<Source>& sources, const Layout& layout,
+                       const TickMark& older, const TickMark& newer) {
+    if (older.key > newer.key) {
+        stopOutOfOrder(sources, layout, older, newer);
+    }
 }
 
 // Turns the lines of a piece into the converter's input lines, from the last to the first.
@@ -311,7 +343,14 @@ class alignas(64) Rewriter {
         if (text.empty() && layout_.rowsWithoutPriceLeftOut) {
             return std::nullopt;
         }
-        const std::optional<std::size_t> markAt = decimalNumber(text, layout_.decimalMark);
+        // Most prices are plain decimals in the line itself, which can be read 16 bytes on.
+        const bool inLine =
+            text.data() >= line_.data() && text.data() + text.size() <= line_.data() + line_.size();
+        std::optional<std::size_t> markAt =
+            inLine ? plainDecimal(text, layout_.decimalMark) : std::nullopt;
+        if (!markAt) {
+            markAt = decimalNumber(text, layout_.decimalMark);
+        }
         if (!markAt) {
             stopAtLine(source, start, std::string("no number in the ") + what, text);
         }
@@ -363,6 +402,7 @@ class alignas(64) Rewriter {
 
     void rewriteLine(const Source& source, std::string_view line, std::uint64_t start,
                      Piece& piece) {
+        line_ = line;
         const bool firstLine = start == source.begin;
         if (isBlank(line)) {
             ++piece.counts.blank;
@@ -441,6 +481,7 @@ class alignas(64) Rewriter {
     std::uint64_t outputCap_;      // a piece stops once its output has grown to this
     std::size_t patternSize_ = 0;  // the part of the time text that can hold no comma
     std::string isoText_;
+    std::string_view line_;  // the line being read
     char mid_[64] = {};
 };
 
