@@ -89,15 +89,20 @@ def truefx(converter):
     write(f"{OUT}/truefx/expected.csv", expected_csv(converter, converter_input("EUR/USD", rows)))
 
 
-def histdata(converter):
-    # YYYYMMDD HHMMSSmmm,BID,ASK,VOLUME; no header; CR LF. Price: bid.
+def histdata_layout(converter, folder, seed, line_end):
+    # YYYYMMDD HHMMSSmmm,BID,ASK,VOLUME; no header. Price: bid.
     lines, rows = [], []
-    for time, bid, ask in stamped(walk(202, TICKS, 1104660, 10, 6),
+    for time, bid, ask in stamped(walk(seed, TICKS, 1104660, 10, 6),
                                   "20240102 {h:02d}{m:02d}{s:02d}{ms:03d}"):
-        lines.append(f"{time},{bid:.6f},{ask:.6f},0\r\n")
+        lines.append(f"{time},{bid:.6f},{ask:.6f},0{line_end}")
         rows.append((time, f"{bid:.6f}"))
-    write(f"{OUT}/histdata/DAT_ASCII_EURUSD_T_202401.csv", "".join(lines).encode())
-    write(f"{OUT}/histdata/expected.csv", expected_csv(converter, converter_input("EURUSD", rows)))
+    write(f"{OUT}/{folder}/DAT_ASCII_EURUSD_T_202401.csv", "".join(lines).encode())
+    write(f"{OUT}/{folder}/expected.csv", expected_csv(converter, converter_input("EURUSD", rows)))
+
+
+def histdata(converter):
+    # As HistData.com publishes it: CR LF.
+    histdata_layout(converter, "histdata", 202, "\r\n")
 
 
 def dukascopy(converter):
@@ -161,13 +166,7 @@ def mt5_recorder(converter):
 
 def cr_only(converter):
     # HistData's layout with a CR alone ending each line, as old Mac tools write it.
-    lines, rows = [], []
-    for time, bid, ask in stamped(walk(707, TICKS, 1104660, 10, 6),
-                                  "20240102 {h:02d}{m:02d}{s:02d}{ms:03d}"):
-        lines.append(f"{time},{bid:.6f},{ask:.6f},0\r")
-        rows.append((time, f"{bid:.6f}"))
-    write(f"{OUT}/cr-only/DAT_ASCII_EURUSD_T_202401.csv", "".join(lines).encode())
-    write(f"{OUT}/cr-only/expected.csv", expected_csv(converter, converter_input("EURUSD", rows)))
+    histdata_layout(converter, "cr-only", 707, "\r")
 
 
 def semicolons(converter):
