@@ -229,11 +229,11 @@ std::optional<TickTime> TimeReader::readPattern(std::string_view text) const {
     return time;
 }
 
-std::string isoTime(const TickTime& time) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", time.year % 10000,
-                  time.month, time.day, time.hour, time.minute, time.second, time.millisecond);
-    return text;
+std::string_view isoTime(const TickTime& time, IsoText& text) {
+    const int size = std::snprintf(text.data(), text.size(), "%04d-%02d-%02d %02d:%02d:%02d.%03d",
+                                   time.year % 10000, time.month, time.day, time.hour, time.minute,
+                                   time.second, time.millisecond);
+    return {text.data(), static_cast<std::size_t>(size)};
 }
 
 const std::vector<std::string>& presetNames() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -51,8 +52,9 @@ class TimeReader {
     char digitsFirst_[16] = {}, digitsLast_[16] = {};
 };
 
-// YYYY-MM-DD HH:MM:SS.mmm
-std::string isoTime(const TickTime& time);
+// YYYY-MM-DD HH:MM:SS.mmm, written into `text` so that a line needs no allocation.
+using IsoText = std::array<char, 40>;
+std::string_view isoTime(const TickTime& time, IsoText& text);
 
 // How the lines of one source are laid out.
 struct Layout {

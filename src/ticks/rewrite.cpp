@@ -439,8 +439,7 @@ class alignas(64) Rewriter {
             piece.newest = tick;
         }
         piece.oldest = tick;
-        write(piece.output, isoTime_ ? std::string_view(isoText_ = isoTime(*time)) : timeText,
-              *price);
+        write(piece.output, isoTime_ ? isoTime(*time, isoText_) : timeText, *price);
         ++piece.counts.ticks;
     }
 
@@ -480,7 +479,7 @@ class alignas(64) Rewriter {
     std::string quoteName_;        // ",bid\n"
     std::uint64_t outputCap_;      // a piece stops once its output has grown to this
     std::size_t patternSize_ = 0;  // the part of the time text that can hold no comma
-    std::string isoText_;
+    IsoText isoText_{};
     std::string_view line_;  // the line being read
     char mid_[64] = {};
 };
