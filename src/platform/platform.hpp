@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -53,6 +54,36 @@ struct OpenedFile {
 // (a recorder may still be appending). A directory does not open. "/dev/stdin" is standard
 // input on every system.
 OpenedFile openForReading(std::string_view name);
+
+// Standard input at its current position, for programs that read it as a stream.
+File standardInput();
+
+// Which file an open file or a name is: its device and its number there (on Windows the
+// volume and the file index), so that an output is never one of the inputs.
+struct FileId {
+    std::uint64_t device = 0;
+    std::uint64_t index = 0;
+    bool operator==(const FileId&) const = default;
+};
+std::optional<FileId> idOf(const File& file);
+
+// What stands at a name that is about to be written.
+struct OutputTarget {
+    enum class Kind { missing, regular, folder, other };  // other: a device, a FIFO
+    Kind kind = Kind::missing;
+    std::string path;          // what to write: a link's final target, else the name
+    std::optional<FileId> id;  // of what stands there
+};
+OutputTarget inspectOutput(const std::string& name);
+
+// Opens an existing device or FIFO for writing, as a shell's "> name" does.
+File openForWriting(const std::string& name, std::string& reason);
+
+// Writes all of `bytes` at the position of a stream (a device, a FIFO).
+bool writeNext(const File& file, std::string_view bytes, std::string& reason);
+
+// Gives `file` the permissions that the file `like` has, where the system has such.
+void copyPermissions(const File& file, const std::string& like);
 
 // The size in bytes of a rereadable file; -1 when the system does not say.
 std::int64_t sizeOf(const File& file);

@@ -38,6 +38,27 @@ int unnamedFile(const std::string& folder) {
     return named;
 }
 
+// Writes all of `bytes` from `offset` on, a part at a time, through `writePart`, which
+// answers as write(2) does.
+template <typename WritePart>
+bool writeAll(std::string_view bytes, std::uint64_t offset, std::string& reason,
+              const WritePart& writePart) {
+    while (!bytes.empty()) {
+        const ssize_t written =
+            writePart(bytes.data(), std::min(bytes.size(), kMostAtOnce), offset);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            reason = std::strerror(written < 0 ? errno : ENOSPC);
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+        offset += static_cast<std::uint64_t>(written);
+    }
+    return true;
+}
+
 }  // namespace
 
 const std::size_t kReadSize = std::size_t{64} << 10;
@@ -60,6 +81,69 @@ OpenedFile openForReading(std::string_view name) {
         (void)::posix_fadvise(descriptor(file), 0, 0, POSIX_FADV_SEQUENTIAL);
     }
     return {std::move(file), regular};
+}
+
+File standardInput() {
+    return File(::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0));
+}
+
+std::optional<FileId> idOf(const File& file) {
+    struct stat info {};
+    if (::fstat(descriptor(file), &info) != 0) {
+        return std::nullopt;
+    }
+    return FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+OutputTarget inspectOutput(const std::string& name) {
+    // A link is written through: follow it, hop by hop, to the name it finally stands for.
+    std::string path = name;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat link {};
+        if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) {
+            break;
+        }
+        std::string target(static_cast<std::size_t>(link.st_size > 0 ? link.st_size : 4096), '\0');
+        const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+        if (length <= 0) {
+            break;
+        }
+        target.resize(static_cast<std::size_t>(length));
+        const std::size_t slash = path.rfind('/');
+        path = target[0] == '/' || slash == std::string::npos ? target
+                                                              : path.substr(0, slash + 1) + target;
+    }
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return {OutputTarget::Kind::missing, path, std::nullopt};
+    }
+    const FileId id{static_cast<std::uint64_t>(info.st_dev),
+                    static_cast<std::uint64_t>(info.st_ino)};
+    const OutputTarget::Kind kind = S_ISREG(info.st_mode)   ? OutputTarget::Kind::regular
+                                    : S_ISDIR(info.st_mode) ? OutputTarget::Kind::folder
+                                                            : OutputTarget::Kind::other;
+    return {kind, path, id};
+}
+
+File openForWriting(const std::string& name, std::string& reason) {
+    File file(::open(name.c_str(), O_WRONLY | O_CLOEXEC));
+    if (!file.isOpen()) {
+        reason = std::strerror(errno);
+    }
+    return file;
+}
+
+bool writeNext(const File& file, std::string_view bytes, std::string& reason) {
+    return writeAll(bytes, 0, reason, [&](const char* from, std::size_t size, std::uint64_t) {
+        return ::write(descriptor(file), from, size);
+    });
+}
+
+void copyPermissions(const File& file, const std::string& like) {
+    struct stat info {};
+    if (::stat(like.c_str(), &info) == 0) {
+        (void)::fchmod(descriptor(file), info.st_mode & 07777);
+    }
 }
 
 std::int64_t sizeOf(const File& file) {
@@ -87,21 +171,10 @@ std::ptrdiff_t readNext(const File& file, char* into, std::size_t size) {
 }
 
 bool writeAt(const File& file, std::string_view bytes, std::uint64_t offset, std::string& reason) {
-    while (!bytes.empty()) {
-        const ssize_t written =
-            ::pwrite(descriptor(file), bytes.data(), std::min(bytes.size(), kMostAtOnce),
-                     static_cast<off_t>(offset));
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            reason = std::strerror(written < 0 ? errno : ENOSPC);
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-        offset += static_cast<std::uint64_t>(written);
-    }
-    return true;
+    return writeAll(bytes, offset, reason,
+                    [&](const char* from, std::size_t size, std::uint64_t at) {
+                        return ::pwrite(descriptor(file), from, size, static_cast<off_t>(at));
+                    });
 }
 
 bool resize(const File& file, std::uint64_t size) {

@@ -83,14 +83,28 @@ OVERLAPPED at(std::uint64_t offset) {
     return position;
 }
 
-File standardInput() {
-    HANDLE own = nullptr;
-    const HANDLE process = ::GetCurrentProcess();
-    if (!::DuplicateHandle(process, ::GetStdHandle(STD_INPUT_HANDLE), process, &own, 0, FALSE,
-                           DUPLICATE_SAME_ACCESS)) {
-        return {};
+// Writes all of `bytes`, from `offset` on, or at the stream's position without one.
+bool writeAll(const File& file, std::string_view bytes, std::optional<std::uint64_t> offset,
+              std::string& reason) {
+    while (!bytes.empty()) {
+        OVERLAPPED position = at(offset.value_or(0));
+        DWORD written = 0;
+        if (!::WriteFile(nativeOf(file), bytes.data(),
+                         static_cast<DWORD>(std::min(bytes.size(), kMostAtOnce)), &written,
+                         offset ? &position : nullptr)) {
+            reason = describe(::GetLastError());
+            return false;
+        }
+        if (written == 0) {
+            reason = describe(ERROR_DISK_FULL);
+            return false;
+        }
+        bytes.remove_prefix(written);
+        if (offset) {
+            *offset += written;
+        }
     }
-    return fileOf(own);
+    return true;
 }
 
 using GetTempPath2Call = DWORD(WINAPI*)(DWORD, LPWSTR);
@@ -136,6 +150,76 @@ OpenedFile openForReading(std::string_view name) {
     return {std::move(file), rereadable};
 }
 
+File standardInput() {
+    HANDLE own = nullptr;
+    const HANDLE process = ::GetCurrentProcess();
+    if (!::DuplicateHandle(process, ::GetStdHandle(STD_INPUT_HANDLE), process, &own, 0, FALSE,
+                           DUPLICATE_SAME_ACCESS)) {
+        return {};
+    }
+    return fileOf(own);
+}
+
+std::optional<FileId> idOf(const File& file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(nativeOf(file), &info)) {
+        return std::nullopt;
+    }
+    return FileId{info.dwVolumeSerialNumber,
+                  (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+OutputTarget inspectOutput(const std::string& name) {
+    const std::wstring path = wide(name);
+    // Opening follows links; it asks for no access, so a file in use opens too.
+    const File probe = fileOf(
+        ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (path.empty() || !probe.isOpen()) {
+        return {OutputTarget::Kind::missing, name, std::nullopt};
+    }
+    if (::GetFileType(nativeOf(probe)) != FILE_TYPE_DISK) {
+        return {OutputTarget::Kind::other, name, std::nullopt};
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(nativeOf(probe), &info)) {
+        return {OutputTarget::Kind::other, name, std::nullopt};
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return {OutputTarget::Kind::folder, name, idOf(probe)};
+    }
+    std::string target = name;
+    if ((::GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        // A link is written through: the new file takes the name the link stands for.
+        std::wstring final(32768, L'\0');
+        const DWORD length = ::GetFinalPathNameByHandleW(
+            nativeOf(probe), final.data(), static_cast<DWORD>(final.size()), FILE_NAME_NORMALIZED);
+        if (length > 0 && length < final.size()) {
+            target = narrow({final.data(), length});
+        }
+    }
+    return {OutputTarget::Kind::regular, target, idOf(probe)};
+}
+
+File openForWriting(const std::string& name, std::string& reason) {
+    const std::wstring path = wide(name);
+    File file =
+        fileOf(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.isOpen()) {
+        reason = describe(path.empty() ? ERROR_PATH_NOT_FOUND : ::GetLastError());
+    }
+    return file;
+}
+
+bool writeNext(const File& file, std::string_view bytes, std::string& reason) {
+    return writeAll(file, bytes, std::nullopt, reason);
+}
+
+void copyPermissions(const File&, const std::string&) {
+    // A new file takes its folder's access rules, as a file that a program saves does.
+}
+
 std::int64_t sizeOf(const File& file) {
     LARGE_INTEGER size{};
     return ::GetFileSizeEx(nativeOf(file), &size) ? static_cast<std::int64_t>(size.QuadPart) : -1;
@@ -162,23 +246,7 @@ std::ptrdiff_t readNext(const File& file, char* into, std::size_t size) {
 }
 
 bool writeAt(const File& file, std::string_view bytes, std::uint64_t offset, std::string& reason) {
-    while (!bytes.empty()) {
-        OVERLAPPED position = at(offset);
-        DWORD written = 0;
-        if (!::WriteFile(nativeOf(file), bytes.data(),
-                         static_cast<DWORD>(std::min(bytes.size(), kMostAtOnce)), &written,
-                         &position)) {
-            reason = describe(::GetLastError());
-            return false;
-        }
-        if (written == 0) {
-            reason = describe(ERROR_DISK_FULL);
-            return false;
-        }
-        bytes.remove_prefix(written);
-        offset += written;
-    }
-    return true;
+    return writeAll(file, bytes, offset, reason);
 }
 
 bool resize(const File& file, std::uint64_t size) {

@@ -180,6 +180,10 @@ bool apply(const std::string& name, const std::string& value, Given& given, Comm
         }
         settings.symbol = value;
     } else if (name == "output") {
+        if (value.empty()) {
+            command.error = "--output needs a file name";
+            return false;
+        }
         settings.output = value;
     } else if (name == "iso-time") {
         settings.isoTime = true;

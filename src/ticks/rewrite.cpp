@@ -6,11 +6,11 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
-#include <random>
 #include <stdexcept>
 #include <string_view>
 #include <thread>
 
+#include "output/output_file.hpp"
 #include "output/progress.hpp"
 #include "platform/platform.hpp"
 #include "ticks/backward_lines.hpp"
@@ -487,7 +487,7 @@ class alignas(64) Rewriter {
 // Writes the output, to standard output or to the output file.
 class Sink {
   public:
-    Sink(std::FILE* stream, const platform::File* file, Progress& progress)
+    Sink(std::FILE* stream, output::OutputFile* file, Progress& progress)
         : stream_(stream),
           file_(file),
           progress_(progress),
@@ -500,26 +500,20 @@ class Sink {
         if (toTerminal_) {
             progress_.erase();  // the status line would stand in the middle of the output
         }
-        std::string reason;
         if (file_ != nullptr) {
-            if (!platform::writeAt(*file_, bytes, written_, reason)) {
-                throw Stop{std::string(kProgram) +
-                           ": the output file cannot be written: " + reason};
-            }
+            file_->write(bytes);
         } else if (std::fwrite(bytes.data(), 1, bytes.size(), stream_) != bytes.size() ||
                    std::fflush(stream_) != 0) {
             throw Stop{std::string(kProgram) +
                        ": standard output cannot be written: " + std::strerror(errno)};
         }
-        written_ += bytes.size();
     }
 
   private:
     std::FILE* stream_;
-    const platform::File* file_;
+    output::OutputFile* file_;
     Progress& progress_;
     bool toTerminal_;
-    std::uint64_t written_ = 0;
 };
 
 // Each source from its end, the last source first, in pieces of whole lines.
@@ -577,46 +571,6 @@ Quote quoteFor(const TicksSettings& settings, const Layout& layout) {
     return quote;
 }
 
-// The output file is written under a name of its own beside it and takes its name only
-// when it is complete, so that a failed run leaves no partial table behind.
-class OutputFile {
-  public:
-    explicit OutputFile(const std::string& name) : name_(name) {
-        std::random_device random;
-        std::string reason;
-        for (int attempt = 0; attempt < 16 && !file_.isOpen(); ++attempt) {
-            partName_ = name + ".part-" + std::to_string(random());
-            file_ = platform::createNewFile(partName_, reason);
-        }
-        if (!file_.isOpen()) {
-            throw Stop{std::string(kProgram) + ": " + name + ": cannot be written: " + reason};
-        }
-    }
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-    ~OutputFile() {
-        if (!committed_) {
-            file_ = platform::File();
-            platform::removeFile(partName_);
-        }
-    }
-    const platform::File& file() const { return file_; }
-    void commit() {
-        file_ = platform::File();
-        std::string reason;
-        if (!platform::renameReplacing(partName_, name_, reason)) {
-            throw Stop{std::string(kProgram) + ": " + name_ + ": cannot be written: " + reason};
-        }
-        committed_ = true;
-    }
-
-  private:
-    std::string name_;
-    std::string partName_;
-    platform::File file_;
-    bool committed_ = false;
-};
-
 void reportCounts(std::FILE* messages, const Source& source, const Counts& counts) {
     std::fprintf(messages,
                  "%s: %s: %lld ticks; passed over: %lld blank lines, %lld header lines, %lld "
@@ -638,11 +592,17 @@ int rewriteTicks(const TicksSettings& settings, std::FILE* out, std::FILE* messa
         }
         const Layout layout = layoutFor(settings, sources.front(), messages);
         const Quote quote = quoteFor(settings, layout);
-        std::optional<OutputFile> outputFile;
+        std::optional<output::OutputFile> outputFile;
         if (!settings.output.empty()) {
-            outputFile.emplace(settings.output);
+            std::vector<platform::FileId> inputs;
+            for (const Source& source : sources) {
+                if (const std::optional<platform::FileId> id = platform::idOf(source.file)) {
+                    inputs.push_back(*id);
+                }
+            }
+            outputFile.emplace(settings.output, inputs);
         }
-        Sink sink(out, outputFile ? &outputFile->file() : nullptr, progress);
+        Sink sink(out, outputFile ? &*outputFile : nullptr, progress);
         std::vector<Counts> counts(sources.size());
         std::optional<TickMark> later;  // the oldest tick written so far
         {

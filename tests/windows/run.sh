@@ -2,7 +2,7 @@
 # The Windows program as a user meets it, run under Wine: fed through a cmd.exe pipe, given
 # a file name beyond ASCII, reading a file that another process holds open for writing,
 # linked against no DLL but Windows' own, unzipped from the release zip, and giving the Linux
-# build's bytes on a 1,000,000-line file. Every output goes to a file, never through a pipe
+# build's bytes on a 1,000,000-line file and the same chart page. Every output goes to a file, never through a pipe
 # that Wine's background programs could hold open.
 #   usage: tests/windows/run.sh EXE BUILDDIR
 set -uo pipefail
@@ -75,7 +75,8 @@ if [ -n "$zip" ]; then
         </dev/null >mt5-table.csv 2>mt5.err
     check "the zip's vellumbrook-ticks.exe on the MetaTrader sample" \
         "$root/examples/sources/mt5/expected.csv" mt5-table.csv
-    for file in README.md LICENSE vellumbrook.txt vellumbrook-ticks.exe vellumbrook-ticks.txt; do
+    for file in README.md LICENSE vellumbrook.txt vellumbrook-ticks.exe vellumbrook-ticks.txt \
+        vellumbrook-chart.exe vellumbrook-chart.txt; do
         [ -s "unzipped/$folder/$file" ] || { failed=$((failed + 1)); echo "FAILED: no $file in the zip"; }
     done
 else
@@ -97,6 +98,11 @@ if [ -n "$linux" ]; then
         "$wine_run" vellumbrook.exe -f large.csv $options </dev/null >windows.csv 2>&1
         check "1,000,000 lines ${options:-(defaults)} as on Linux" linux.csv windows.csv
     done
+    # The chart page of a table, byte for byte the Linux build's.
+    cp "$(dirname "$exe")/vellumbrook-chart.exe" .
+    "$(dirname "$linux")/vellumbrook-chart" linux.csv -o linux.html >chart.out 2>&1
+    "$wine_run" vellumbrook-chart.exe linux.csv -o windows.html </dev/null >chart.out 2>&1
+    check "the chart page of a table as on Linux" linux.html windows.html
 else
     skipped=$((skipped + 1))
     echo "skipped: no Linux build to compare with (build the test or release preset first)"

@@ -1,0 +1,26 @@
+# Writes a C++ source that holds files as byte arrays, each behind a function of
+# vellumbrook::chart::assets that gives it as a string_view, so that the program needs no file
+# at run time.
+#   cmake -DOUTPUT=assets.cpp -DASSETS="name=file;name=file" -P embed.cmake
+set(source "// Made by cmake/embed.cmake from the files named below; do not edit.\n")
+string(APPEND source "#include <string_view>\n\nnamespace vellumbrook::chart::assets {\n")
+string(REPLACE "|" ";" ASSETS "${ASSETS}")
+foreach(asset IN LISTS ASSETS)
+    string(REGEX MATCH "^([a-zA-Z]+)=(.*)$" ignored "${asset}")
+    set(name "${CMAKE_MATCH_1}")
+    set(file "${CMAKE_MATCH_2}")
+    file(READ "${file}" text)
+    if(NOT name STREQUAL "pageHtml" AND text MATCHES "</(script|style)")
+        message(FATAL_ERROR "${file} holds </script or </style, which would end its element in the page early")
+    endif()
+    file(READ "${file}" hex HEX)
+    string(LENGTH "${hex}" digits)
+    math(EXPR size "${digits} / 2")
+    string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+    string(REPEAT "0x..," 16 row)
+    string(REGEX REPLACE "(${row})" "\\1\n" bytes "${bytes}")
+    string(APPEND source "\n// ${file}\nnamespace {\nconst unsigned char ${name}Bytes[${size}] = {\n${bytes}};\n}  // namespace\n")
+    string(APPEND source "std::string_view ${name}() {\n    return {reinterpret_cast<const char*>(${name}Bytes), sizeof ${name}Bytes};\n}\n")
+endforeach()
+string(APPEND source "\n}  // namespace vellumbrook::chart::assets\n")
+file(WRITE "${OUTPUT}" "${source}")
