@@ -9,7 +9,8 @@
 #      same unit tests and golden cases, and a user's runs through cmd.exe. A failed test
 #      there runs once more: Wine's own loader now and then fails an assertion while the
 #      process exits (glibc's "_dl_fini: Assertion ... failed", after the test passed).
-# Step 1 also runs the README's recipes for public tick sources as printed.
+# Step 1 also runs the README's recipes for public tick sources as printed, and opens the
+# chart pages in headless Chromium.
 # Installs the packages that the steps need when they are missing (run as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,8 +27,15 @@ dpkg -s wine >/dev/null 2>&1 || missing+=(wine)
 dpkg -s googletest >/dev/null 2>&1 || missing+=(googletest)  # its sources, built for Windows
 dpkg -s groff-base >/dev/null 2>&1 || missing+=(groff-base)  # the manual page as text
 command -v gnuplot >/dev/null 2>&1 || missing+=(gnuplot-nox)   # the chart recipe
+dpkg -s chromium >/dev/null 2>&1 || missing+=(chromium)        # the chart page's browser test
+dpkg -s fonts-dejavu-core >/dev/null 2>&1 || missing+=(fonts-dejavu-core)  # its text
+command -v npm >/dev/null 2>&1 || missing+=(npm)
 if [ ${#missing[@]} -gt 0 ]; then
     apt-get install -y "${missing[@]}"
+fi
+# puppeteer-core, pinned by tests/chart/package-lock.json, drives Chromium.
+if [ ! -d tests/chart/node_modules/puppeteer-core ]; then
+    (cd tests/chart && npm ci --no-audit --no-fund)
 fi
 
 # Each part says when it ends and how long it took, so that slow parts show.

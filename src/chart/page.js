@@ -197,12 +197,14 @@
   // future slots in view.
   const timeScale = chart.timeScale();
   const showNewest = () =>
-    timeScale.setVisibleLogicalRange({from: newest - newestShown, to: count + 1});
+    timeScale.setVisibleLogicalRange({from: newest - newestShown, to: count + 3});
   showNewest();
-  document.getElementById('chart').addEventListener('dblclick', () => timeScale.fitContent());
+  // Every row, the future slots too.
+  const showAll = () => timeScale.setVisibleLogicalRange({from: -1, to: count});
+  document.getElementById('chart').addEventListener('dblclick', showAll);
   document.addEventListener('keydown', (key) => {
     if (key.key === 'f' || key.key === 'F') {
-      timeScale.fitContent();
+      showAll();
     } else if (key.key === 'End') {
       showNewest();
     }

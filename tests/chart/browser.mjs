@@ -1,0 +1,267 @@
+// Opens the chart pages that vellumbrook-chart writes in headless Chromium and checks them
+// as a user would see them: every sample table's page, a table without header, EMA or
+// placeholders, tables turned over, and one with an inf row.
+//   node tests/chart/browser.mjs BINDIR WORKDIR [--screenshot PNG]
+//   node tests/chart/browser.mjs --measure PAGE...   (bench: time to the first frame, heap)
+// Exits 77 (skipped) when puppeteer-core (npm ci here) or Chromium is missing.
+import {execFileSync} from 'node:child_process';
+import fs from 'node:fs';
+import path from 'node:path';
+import {fileURLToPath} from 'node:url';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const root = path.resolve(here, '../..');
+const chromium = process.env.CHROMIUM ?? '/usr/bin/chromium';
+
+let puppeteer;
+try {
+  puppeteer = (await import('puppeteer-core')).default;
+} catch {
+  console.log('skipped: no puppeteer-core; run npm ci in tests/chart');
+  process.exit(77);
+}
+if (!fs.existsSync(chromium)) {
+  console.log(`skipped: no Chromium at ${chromium} (apt-get install chromium)`);
+  process.exit(77);
+}
+
+// As root (CI) Chromium needs --no-sandbox; the rest keeps it from reaching for the network.
+const browser = await puppeteer.launch({
+  executablePath: chromium,
+  args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
+    '--disable-component-update', '--disable-sync', '--js-flags=--expose-gc'],
+  defaultViewport: {width: 1200, height: 650},
+});
+
+async function open(file, {dark = false} = {}) {
+  const page = await browser.newPage();
+  const requests = [];
+  const errors = [];
+  page.on('request', (request) => requests.push(request.url()));
+  page.on('pageerror', (error) => errors.push(error.message));
+  await page.setOfflineMode(true);
+  await page.emulateMediaFeatures([{name: 'prefers-color-scheme', value: dark ? 'dark' : 'light'}]);
+  await page.goto('file://' + path.resolve(file));
+  await page.waitForFunction(() => window.vellumbrookChart?.drawnAfter, {timeout: 120000});
+  return {page, requests, errors};
+}
+
+if (process.argv[2] === '--measure') {
+  for (const file of process.argv.slice(3)) {
+    const {page} = await open(file);
+    const drawnAfter = await page.evaluate(() => window.vellumbrookChart.drawnAfter);
+    await page.evaluate(() => window.gc());
+    const heap = (await page.metrics()).JSHeapUsedSize;
+    console.log(`${file}\t${(drawnAfter / 1000).toFixed(2)}\t${(heap / 2 ** 20).toFixed(0)}`);
+    await page.close();
+  }
+  await browser.close();
+  process.exit(0);
+}
+
+const [binDir, workDir] = process.argv.slice(2);
+const screenshotAt = process.argv.indexOf('--screenshot');
+fs.mkdirSync(workDir, {recursive: true});
+
+// What a table holds, read here on its own, to hold the page to.
+function expectFrom(text, oldestFirst) {
+  let lines = text.split('\n').filter((line) => line !== '');
+  const isHeader = (line) => line.startsWith('Date,Open,High,Low,Close');
+  lines = lines.filter((line) => !isHeader(line));
+  const rows = lines.map((line) => line.split(','));
+  const isPlaceholder = (row) => /^\+\d{5,}$/.test(row[0]) && row.slice(1, 5).every((f) => f === '0');
+  const turned = rows.length > 0 && isPlaceholder(rows[rows.length - 1]) && !isPlaceholder(rows[0]);
+  if (!turned && !oldestFirst) {
+    rows.reverse();  // oldest first, as the chart runs
+  }
+  const future = rows.filter(isPlaceholder).length;
+  const candles = rows.slice(0, rows.length - future);
+  const decimalsOf = (number) => {
+    const [mantissa, power = '0'] = number.split(/e/i);
+    const point = mantissa.indexOf('.');
+    return (point < 0 ? 0 : mantissa.length - point - 1) - Number(power);
+  };
+  let decimals = 0;
+  for (const row of candles) {
+    for (const field of row.slice(1, 5)) {
+      if (!/inf|nan/.test(field)) {
+        decimals = Math.max(decimals, Math.min(decimalsOf(field), 12));
+      }
+    }
+  }
+  return {
+    rows, future, decimals, labels: rows.map((row) => row[0]),
+    hasEma: rows[0].length === 6,
+    rising: candles.some((row) => Number(row[4]) > Number(row[1])),
+    falling: candles.some((row) => Number(row[4]) < Number(row[1])),
+    unreadable: rows.filter((row) => row.slice(1).some((field) => /inf|nan/.test(field))).length,
+  };
+}
+
+let passed = 0;
+let failed = 0;
+function check(name, ok, detail = '') {
+  if (ok) {
+    passed += 1;
+  } else {
+    failed += 1;
+    console.log(`FAILED: ${name} ${detail}`);
+  }
+}
+
+async function checkPage(name, tablePath, chartArgs = [], {dark = false} = {}) {
+  const text = fs.readFileSync(tablePath, 'latin1');
+  const expected = expectFrom(text, chartArgs.includes('--oldest-first'));
+  const pagePath = path.join(workDir, name + '.html');
+  execFileSync(path.join(binDir, 'vellumbrook-chart'), [tablePath, ...chartArgs, '-o', pagePath]);
+  const {page, requests, errors} = await open(pagePath, {dark});
+  const count = expected.rows.length;
+  const say = (what) => `${name}: ${what}`;
+
+  check(say('no error on the page'), errors.length === 0, errors.join('; '));
+  const outside = requests.filter((url) => !url.startsWith('file:') && !url.startsWith('data:'));
+  check(say('no request leaves the page'), outside.length === 0, outside.join(' '));
+
+  const facts = await page.evaluate(() => {
+    const {candleSeries, emaSeries, labelOf, count, future, chart} = window.vellumbrookChart;
+    return {
+      candles: Array.from({length: count}, (_, k) => candleSeries.dataByIndex(k))
+        .map((item) => (item && 'open' in item ? [item.open, item.close] : null)),
+      ema: emaSeries ? Array.from({length: count}, (_, k) => emaSeries.dataByIndex(k))
+        .map((item) => (item && 'value' in item ? item.value : null)) : null,
+      labels: Array.from({length: count}, (_, k) => labelOf(k)),
+      future, count, range: chart.timeScale().getVisibleLogicalRange(),
+      background: chart.options().layout.background.color,
+      note: document.getElementById('note').textContent,
+    };
+  });
+  // Row k stands at time k + 1; whitespace slots are points of the time scale too.
+  const slots = await page.evaluate((count) => {
+    const timeScale = window.vellumbrookChart.chart.timeScale();
+    return [timeScale.timeToIndex(1, false), timeScale.timeToIndex(count, false),
+      timeScale.timeToIndex(count + 1, false)];
+  }, count);
+  check(say('one slot per row'), facts.count === count &&
+    JSON.stringify(slots) === JSON.stringify([0, count - 1, null]), JSON.stringify(slots));
+  check(say('first and last Date labels'),
+    facts.labels[0] === expected.labels[0] && facts.labels[count - 1] === expected.labels[count - 1],
+    `${facts.labels[0]} .. ${facts.labels[count - 1]}`);
+  check(say('every Date label as in the table'),
+    facts.labels.every((label, k) => label === expected.labels[k]));
+  check(say('the future slots are empty and in view'),
+    facts.future === expected.future &&
+    facts.candles.slice(count - expected.future).every((candle) => candle === null) &&
+    facts.range.to >= count - 1, JSON.stringify(facts.range));
+  check(say('opens at the newest 150 candles or so'),
+    facts.range.to - facts.range.from < 200 || count < 150, JSON.stringify(facts.range));
+  check(say('rows with nan or inf are empty and counted'),
+    expected.unreadable === 0 ? facts.note === '' :
+      facts.note.startsWith(`${expected.unreadable} row`));
+  if (expected.hasEma) {
+    const emaOk = expected.rows.every((row, k) => {
+      const value = Number(row[5]);
+      const empty = value === 0 || !Number.isFinite(value) ||
+        row.slice(1, 5).some((f) => /inf|nan/.test(f));
+      return empty ? facts.ema[k] === null : facts.ema[k] === value;
+    });
+    check(say('the EMA line leaves out the zeros before the seed, and has the rest'), emaOk);
+  } else {
+    check(say('no EMA line without an EMA column'), facts.ema === null);
+  }
+  check(say('follows the dark setting'), facts.background === (dark ? '#131722' : '#ffffff'));
+
+  // The legend over the newest candle, and under the crosshair over candle k.
+  const box = await (await page.$('#chart')).boundingBox();
+  const newest = count - expected.future - 1;
+  for (const k of [newest, Math.max(0, newest - 5)]) {
+    const x = await page.evaluate((k) =>
+      window.vellumbrookChart.chart.timeScale().logicalToCoordinate(k), k);
+    await page.mouse.move(box.x + x, box.y + box.height / 2);
+    await page.waitForFunction((label) =>
+      document.querySelector('#legend .date')?.textContent === label, {timeout: 5000},
+    expected.labels[k]).then(() => check(say(`crosshair over candle ${k} shows its Date`), true),
+      () => check(say(`crosshair over candle ${k} shows its Date`), false));
+  }
+  const legend = await page.$eval('#legend', (element) => element.textContent);
+  const opened = /O (\S+)/.exec(legend)?.[1] ?? '';
+  const shownDecimals = opened.includes('.') ? opened.split('.')[1].length : 0;
+  check(say(`prices show ${expected.decimals} decimals`),
+    opened === '\u2013' || shownDecimals === expected.decimals, legend);
+
+  // Both candle colours are drawn.
+  const colours = await page.evaluate(() => {
+    const canvas = window.vellumbrookChart.chart.takeScreenshot();
+    const pixels = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+    const seen = {rising: false, falling: false};
+    for (let i = 0; i < pixels.length; i += 4) {
+      const rgb = (pixels[i] << 16) | (pixels[i + 1] << 8) | pixels[i + 2];
+      seen.rising ||= rgb === 0x26a69a;
+      seen.falling ||= rgb === 0xef5350;
+    }
+    return seen;
+  });
+  check(say('rising candles are drawn in their colour'), colours.rising || !expected.rising);
+  check(say('falling candles are drawn in their colour'), colours.falling || !expected.falling);
+
+  // Zoom with the wheel, pan by dragging, fit everything with a double-click.
+  const visible = () => page.evaluate(() =>
+    window.vellumbrookChart.chart.timeScale().getVisibleLogicalRange());
+  const before = await visible();
+  await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+  await page.mouse.wheel({deltaY: -500});
+  await new Promise((done) => setTimeout(done, 300));
+  const zoomed = await visible();
+  check(say('the wheel zooms in'), zoomed.to - zoomed.from < before.to - before.from,
+    `${JSON.stringify(before)} -> ${JSON.stringify(zoomed)}`);
+  await page.mouse.down();
+  await page.mouse.move(box.x + box.width / 2 + 200, box.y + box.height / 2, {steps: 10});
+  await page.mouse.up();
+  const dragged = await visible();
+  check(say('a drag moves the view back in time'), dragged.from < zoomed.from,
+    `${JSON.stringify(zoomed)} -> ${JSON.stringify(dragged)}`);
+  await page.mouse.click(box.x + box.width / 2, box.y + box.height / 2, {clickCount: 2});
+  await new Promise((done) => setTimeout(done, 300));
+  const fitted = await visible();
+  check(say('a double-click fits every candle'), fitted.from <= 0.5 && fitted.to >= count - 1.5,
+    JSON.stringify(fitted));
+  if (name === 'ticks' && screenshotAt > 0) {
+    await page.keyboard.press('End');
+    await page.mouse.move(box.x + box.width * 0.75, box.y + box.height / 2);
+    await page.screenshot({path: process.argv[screenshotAt + 1]});
+  }
+  await page.close();
+}
+
+// Tables made from the sample tick file, as users make them.
+const convert = (args, file) => {
+  fs.writeFileSync(path.join(workDir, file),
+    execFileSync(path.join(binDir, 'vellumbrook'), ['-f', path.join(root, 'examples/ticks.csv'), ...args]));
+  return path.join(workDir, file);
+};
+const turnOver = (from, file) => {
+  const lines = fs.readFileSync(from, 'latin1').split('\n').filter((line) => line !== '');
+  fs.writeFileSync(path.join(workDir, file), lines.reverse().join('\n') + '\n', 'latin1');
+  return path.join(workDir, file);
+};
+const withInf = (from, file) => {
+  const lines = fs.readFileSync(from, 'latin1').split('\n');
+  lines[5] = lines[5].replace(/^([^,]*),([^,]*),([^,]*)/, '$1,$2,inf');
+  fs.writeFileSync(path.join(workDir, file), lines.join('\n'), 'latin1');
+  return path.join(workDir, file);
+};
+
+await checkPage('ticks', convert(['-t', '10'], 'ticks.csv'));
+await checkPage('bare', convert(['-t', '10', '-a', '-q', '-m', '0'], 'bare.csv'));
+await checkPage('turned', turnOver(convert(['-t', '10', '-m', '3'], 'three.csv'), 'turned.csv'));
+await checkPage('dark', path.join(workDir, 'ticks.csv'), [], {dark: true});
+await checkPage('inf', withInf(path.join(workDir, 'ticks.csv'), 'inf.csv'));
+for (const folder of fs.readdirSync(path.join(root, 'examples/sources')).sort()) {
+  const table = path.join(root, 'examples/sources', folder, 'expected.csv');
+  if (fs.existsSync(table)) {
+    // The charting recipe's table runs oldest first and has no placeholder rows.
+    await checkPage(folder, table, folder === 'charting' ? ['--oldest-first'] : []);
+  }
+}
+await browser.close();
+console.log(`chart: ${passed} passed, ${failed} failed`);
+process.exit(failed === 0 ? 0 : 1);
