@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs every recipe of the README exactly as it is printed there and compares what it makes
+# Runs every recipe of the README and of doc/*.md exactly as it is printed there and compares what it makes
 # with what is expected, so that a recipe edited into something that no longer works fails
 # the tests. A recipe is the ```sh block right after a line
 #     <!-- recipe: FOLDER -->      or      <!-- recipe: FOLDER status=N -->
@@ -8,7 +8,9 @@
 # where FOLDER/expected/ is a folder instead, the recipe's candles/ folder must equal it,
 # and every line of FOLDER/expected.stderr, when present, must stand in its standard error.
 # Where FOLDER/expected.chart holds "WIDTH HEIGHT" instead, the recipe must leave candles.png
-# of that size whose pixels are not all one colour. Its exit status must be N (default 0).
+# of that size whose pixels are not all one colour. Where FOLDER/expected.page is present,
+# the recipe must leave chart.html, a whole page whose data are the rows of
+# FOLDER/expected.csv. Its exit status must be N (default 0).
 # With --windows, the ```bat block after each <!-- recipe-windows: FOLDER --> line runs
 # instead, under Wine's cmd.exe, with the .exe programs of BINDIR beside the sample. Wine has
 # no tar: a leading "tar -xf ZIP &&" is done by unzip before the rest runs.
@@ -36,7 +38,7 @@ recipes() {
         pending && $0 == "```" block { inside = 1; pending = 0; text = ""; next }
         inside && /^```$/ { printf "%s\n%s\n%s%c", folder, status, text, 0; inside = 0; next }
         inside { text = text $0 "\n" }
-    ' "$root/README.md"
+    ' "$root/README.md" "$root"/doc/*.md
 }
 
 run() {  # TEXT: runs the recipe in the current folder
@@ -83,6 +85,17 @@ while at < len(data):
     at += 12 + size
 assert len(set(zlib.decompress(pixels))) > 8, "one colour"
 PY
+    elif [ -f "$samples/expected.page" ]; then
+        # A chart page: complete, and holding the rows of the table, in the table's order.
+        python3 - "$work/chart.html" "$samples/expected.csv" <<'PY' || problem="chart.html is not the page of expected.csv"
+import json, re, sys
+page = open(sys.argv[1], encoding="utf-8").read()
+assert page.startswith("<!DOCTYPE html>") and page.endswith("</html>\n")
+data = json.loads(re.search(r'<script type="application/json" id="table">(.*?)</script>', page, re.S).group(1))
+rows = [line.split(",") for line in open(sys.argv[2]).read().splitlines()[1:]]
+assert data["dates"].split("\n") == [row[0] for row in rows]
+assert data["close"] == [float(row[4]) for row in rows]
+PY
     elif [ -d "$samples/expected" ]; then
         diff -r "$samples/expected" "$work/candles" >/dev/null || problem="candles/ differs"
     elif ! cmp -s "$samples/expected.csv" "$work.out"; then
@@ -104,7 +117,7 @@ PY
 done < <(recipes)
 
 if [ $((passed + failed)) -eq 0 ]; then
-    echo "no recipe found in README.md" >&2
+    echo "no recipe found in README.md or doc/*.md" >&2
     exit 1
 fi
 echo "recipes: $passed passed, $failed failed"
