@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -109,54 +110,44 @@ void appendJsonText(std::string& out, std::string_view text) {
     out.append(text.substr(plain));
 }
 
-// How many decimals a number written as printf's %g writes it needs: those after the point,
-// less the exponent.
-int decimalsOf(std::string_view number) {
-    const std::size_t point = number.find('.');
-    const std::size_t exponent = number.find_first_of("eE");
-    int decimals = 0;
-    if (point != std::string_view::npos) {
-        decimals = static_cast<int>(
-            (exponent == std::string_view::npos ? number.size() : exponent) - point - 1);
-    }
-    if (exponent != std::string_view::npos) {
-        const std::string_view power = number.substr(exponent + 1);
-        const bool negative = power[0] == '-';
-        int value = 0;
-        for (const char c : power.substr(power[0] == '-' || power[0] == '+' ? 1 : 0)) {
-            value = std::min(value * 10 + (c - '0'), 1000);
-        }
-        decimals += negative ? value : -value;
-    }
-    return decimals;
-}
-
 // Whether `text` is a number as JSON writes one, which every finite number that printf's %g
-// writes is.
-bool isJsonNumber(std::string_view text) {
+// writes is; if so, also how many decimals it needs: those after the point, less the
+// exponent. One pass, since every price of a large table comes through here.
+std::optional<int> decimalsOfNumber(std::string_view text) {
     std::size_t at = text.starts_with('-') ? 1 : 0;
     const std::size_t whole = digitsFrom(text, at);
     if (whole == 0 || (whole > 1 && text[at] == '0')) {
-        return false;
+        return std::nullopt;
     }
     at += whole;
+    int decimals = 0;
     if (at < text.size() && text[at] == '.') {
         const std::size_t fraction = digitsFrom(text, at + 1);
         if (fraction == 0) {
-            return false;
+            return std::nullopt;
         }
+        decimals = static_cast<int>(std::min<std::size_t>(fraction, 1000));
         at += 1 + fraction;
     }
     if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
         ++at;
+        const bool negative = at < text.size() && text[at] == '-';
         at += at < text.size() && (text[at] == '+' || text[at] == '-') ? 1 : 0;
         const std::size_t power = digitsFrom(text, at);
         if (power == 0) {
-            return false;
+            return std::nullopt;
         }
+        int value = 0;
+        for (const char digit : text.substr(at, power)) {
+            value = std::min(value * 10 + (digit - '0'), 1000);
+        }
+        decimals += negative ? value : -value;
         at += power;
     }
-    return at == text.size();
+    if (at != text.size()) {
+        return std::nullopt;
+    }
+    return decimals;
 }
 
 bool isNotFinite(std::string_view text) {
@@ -211,19 +202,23 @@ void TableReader::add(std::string_view line) {
 }
 
 void TableReader::row(std::string_view line) {
+    // One look at each byte: the lines are short, and a call per comma would cost more.
     std::array<std::string_view, 6> fields;
     std::size_t count = 0;
-    for (std::size_t start = 0;; ++count) {
-        const std::size_t comma = line.find(',', start);
-        if (count < fields.size()) {
-            fields[count] = line.substr(start, comma - start);
-        }
-        if (comma == std::string_view::npos) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == ',') {
+            if (count < fields.size()) {
+                fields[count] = line.substr(start, i - start);
+            }
             ++count;
-            break;
+            start = i + 1;
         }
-        start = comma + 1;
     }
+    if (count < fields.size()) {
+        fields[count] = line.substr(start);
+    }
+    ++count;
     if (fields_ == 0) {
         if (count != 5 && count != 6) {
             throw TableError{line_, plural(count, "field") +
@@ -255,7 +250,7 @@ void TableReader::row(std::string_view line) {
     // The dates stand in one string, a line each: far fewer objects for the page to hold.
     table_.dates += table_.rows == 0 ? "" : "\\n";
     appendJsonText(table_.dates, date);
-    const char* separator = table_.rows == 0 ? "" : ",";
+    const std::string_view separator = table_.rows == 0 ? "" : ",";
     for (std::size_t column = 0; column + 1 < fields_; ++column) {
         table_.columns[column] += separator;
         table_.columns[column] += number(fields[column + 1], column, !placeholder);
@@ -267,12 +262,13 @@ std::string_view TableReader::number(std::string_view text, std::size_t column, 
     if (isNotFinite(text)) {
         return "null";
     }
-    if (!isJsonNumber(text)) {
+    const std::optional<int> decimals = decimalsOfNumber(text);
+    if (!decimals) {
         throw TableError{line_, quoted(text) + " in the " + std::string(kColumnNames[column]) +
                                     " column is not a number"};
     }
     if (candle && column < 4) {
-        table_.decimals = std::max(table_.decimals, std::min(decimalsOf(text), 12));
+        table_.decimals = std::max(table_.decimals, std::min(*decimals, 12));
     }
     return text;
 }
