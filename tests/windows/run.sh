@@ -76,7 +76,8 @@ if [ -n "$zip" ]; then
     check "the zip's vellumbrook-ticks.exe on the MetaTrader sample" \
         "$root/examples/sources/mt5/expected.csv" mt5-table.csv
     for file in README.md LICENSE vellumbrook.txt vellumbrook-ticks.exe vellumbrook-ticks.txt \
-        vellumbrook-chart.exe vellumbrook-chart.txt; do
+        vellumbrook-chart.exe vellumbrook-chart.txt lightweight-charts-LICENSE.txt \
+        lightweight-charts-NOTICE.txt; do
         [ -s "unzipped/$folder/$file" ] || { failed=$((failed + 1)); echo "FAILED: no $file in the zip"; }
     done
 else
