@@ -99,7 +99,7 @@ std::string defaultTitle(const std::string& table) {
 void makePage(const ChartSettings& settings) {
     platform::File file;
     if (settings.table == "-") {
-        file = platform::standardInput();
+        file = platform::openStandardInput().file;
     } else {
         file = platform::openForReading(settings.table).file;
     }

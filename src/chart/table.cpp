@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "output/quoted.hpp"
+
 namespace vellumbrook::chart {
 
 namespace {
@@ -160,23 +162,6 @@ std::string plural(std::size_t count, std::string_view word) {
 
 }  // namespace
 
-std::string quoted(std::string_view text) {
-    constexpr std::size_t kShown = 200;
-    constexpr char kHex[] = "0123456789abcdef";
-    std::string shown = "'";
-    for (const char c : text.substr(0, kShown)) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f) {
-            shown += "\\x";
-            shown += kHex[byte >> 4];
-            shown += kHex[byte & 15];
-        } else {
-            shown += c;
-        }
-    }
-    return shown + (text.size() > kShown ? "'..." : "'");
-}
-
 void TableReader::add(std::string_view line) {
     ++line_;
     if (headerLine_ != 0 && headerLine_ + 1 == line_ && headerLine_ != 1) {
@@ -264,8 +249,8 @@ std::string_view TableReader::number(std::string_view text, std::size_t column, 
     }
     const std::optional<int> decimals = decimalsOfNumber(text);
     if (!decimals) {
-        throw TableError{line_, quoted(text) + " in the " + std::string(kColumnNames[column]) +
-                                    " column is not a number"};
+        throw TableError{line_, output::quoted(text) + " in the " +
+                                    std::string(kColumnNames[column]) + " column is not a number"};
     }
     if (candle && column < 4) {
         table_.decimals = std::max(table_.decimals, std::min(*decimals, 12));

@@ -61,7 +61,4 @@ class TableReader {
 // std::runtime_error when the file cannot be read.
 ChartTable readTable(const platform::File& file, bool oldestFirst);
 
-// `text` as a message shows it: at most 200 bytes, control bytes as \xNN, in single quotes.
-std::string quoted(std::string_view text);
-
 }  // namespace vellumbrook::chart

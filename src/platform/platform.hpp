@@ -48,6 +48,7 @@ class File {
 struct OpenedFile {
     File file;                // not open when the name cannot be opened for reading
     bool rereadable = false;  // a regular file, to be read at any offset as often as needed
+    std::uint64_t position = 0;  // where its reading starts
 };
 
 // Opens `name` for reading while others may go on reading, writing, renaming or deleting it
@@ -55,8 +56,9 @@ struct OpenedFile {
 // input on every system.
 OpenedFile openForReading(std::string_view name);
 
-// Standard input at its current position, for programs that read it as a stream.
-File standardInput();
+// Standard input from where it stands: a regular file from its current position (the part
+// before it was read by someone else), anything else as the stream it is.
+OpenedFile openStandardInput();
 
 // Which file an open file or a name is: its device and its number there (on Windows the
 // volume and the file index), so that an output is never one of the inputs.

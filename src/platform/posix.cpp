@@ -83,8 +83,17 @@ OpenedFile openForReading(std::string_view name) {
     return {std::move(file), regular};
 }
 
-File standardInput() {
-    return File(::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0));
+OpenedFile openStandardInput() {
+    File file(::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0));
+    struct stat info {};
+    if (descriptor(file) < 0 || ::fstat(descriptor(file), &info) != 0 || S_ISDIR(info.st_mode)) {
+        return {};
+    }
+    const off_t position = S_ISREG(info.st_mode) ? ::lseek(descriptor(file), 0, SEEK_CUR) : -1;
+    if (position < 0) {
+        return {std::move(file), false, 0};
+    }
+    return {std::move(file), true, static_cast<std::uint64_t>(position)};
 }
 
 std::optional<FileId> idOf(const File& file) {

@@ -83,6 +83,16 @@ OVERLAPPED at(std::uint64_t offset) {
     return position;
 }
 
+File duplicatedStandardInput() {
+    HANDLE own = nullptr;
+    const HANDLE process = ::GetCurrentProcess();
+    if (!::DuplicateHandle(process, ::GetStdHandle(STD_INPUT_HANDLE), process, &own, 0, FALSE,
+                           DUPLICATE_SAME_ACCESS)) {
+        return {};
+    }
+    return fileOf(own);
+}
+
 // Writes all of `bytes`, from `offset` on, or at the stream's position without one.
 bool writeAll(const File& file, std::string_view bytes, std::optional<std::uint64_t> offset,
               std::string& reason) {
@@ -136,7 +146,7 @@ File::~File() {
 OpenedFile openForReading(std::string_view name) {
     File file;
     if (name == "/dev/stdin") {
-        file = standardInput();
+        file = duplicatedStandardInput();
     } else if (const std::wstring path = wide(name); !path.empty()) {
         // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open.
         file = fileOf(::CreateFileW(path.c_str(), GENERIC_READ,
@@ -150,14 +160,15 @@ OpenedFile openForReading(std::string_view name) {
     return {std::move(file), rereadable};
 }
 
-File standardInput() {
-    HANDLE own = nullptr;
-    const HANDLE process = ::GetCurrentProcess();
-    if (!::DuplicateHandle(process, ::GetStdHandle(STD_INPUT_HANDLE), process, &own, 0, FALSE,
-                           DUPLICATE_SAME_ACCESS)) {
+OpenedFile openStandardInput() {
+    File file = duplicatedStandardInput();
+    if (!file.isOpen()) {
         return {};
     }
-    return fileOf(own);
+    LARGE_INTEGER position{};
+    const bool disk = ::GetFileType(nativeOf(file)) == FILE_TYPE_DISK &&
+                      ::SetFilePointerEx(nativeOf(file), LARGE_INTEGER{}, &position, FILE_CURRENT);
+    return {std::move(file), disk, disk ? static_cast<std::uint64_t>(position.QuadPart) : 0};
 }
 
 std::optional<FileId> idOf(const File& file) {

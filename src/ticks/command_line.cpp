@@ -1,10 +1,13 @@
 #include "ticks/command_line.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <map>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace vellumbrook::ticks {
 
@@ -40,10 +43,45 @@ bool isTimePattern(std::string_view pattern) {
     return true;
 }
 
+// The number of single-letter edits that turn one word into the other.
+std::size_t editDistance(std::string_view from, std::string_view to) {
+    std::vector<std::size_t> row(to.size() + 1);
+    for (std::size_t j = 0; j <= to.size(); ++j) {
+        row[j] = j;
+    }
+    for (std::size_t i = 1; i <= from.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= to.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min(
+                {row[j] + 1, row[j - 1] + 1, diagonal + (from[i - 1] == to[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[to.size()];
+}
+
+// "; did you mean NAME?" for the layout nearest to a misspelt one, if one is near.
+std::string nearestLayout(const std::string& given) {
+    std::vector<std::string> names = presetNames();
+    names.insert(names.end(), {"auto", "custom"});
+    std::string nearest;
+    std::size_t best = 3;  // more edits than two are no misspelling
+    for (const std::string& name : names) {
+        if (const std::size_t distance = editDistance(given, name); distance < best) {
+            best = distance;
+            nearest = name;
+        }
+    }
+    return nearest.empty() ? "" : "; did you mean " + nearest + "?";
+}
+
 // Everything given on the command line, before it is turned into settings.
 struct Given {
     std::string from;
-    std::map<std::string, std::string> layoutOptions;  // name -> value, applied to the layout
+    // name, value: applied to the layout in the order given, so that a later one wins
+    std::vector<std::pair<std::string, std::string>> layoutOptions;
 };
 
 bool applyLayoutOption(Layout& layout, const std::string& name, const std::string& value,
@@ -121,7 +159,8 @@ bool layoutOf(const Given& given, TicksSettings& settings, std::string& error) {
     if (given.from != "custom") {
         const std::optional<Layout> found = preset(given.from);
         if (!found) {
-            error = "no layout called '" + given.from + "' (see --help)";
+            error = "no layout called '" + given.from + "'" + nearestLayout(given.from) +
+                    " (see --help)";
             return false;
         }
         layout = *found;
@@ -130,6 +169,10 @@ bool layoutOf(const Given& given, TicksSettings& settings, std::string& error) {
         if (!applyLayoutOption(layout, name, value, error)) {
             return false;
         }
+    }
+    if (!layout.quoted && layout.separator == layout.decimalMark) {
+        error = "--separator and --decimal are the same mark; fields holding it need --quoted";
+        return false;
     }
     if (layout.timeColumn == 0 ||
         (layout.time.kind == TimeFormat::Kind::pattern && layout.time.pattern.empty()) ||
@@ -164,6 +207,8 @@ bool apply(const std::string& name, const std::string& value, Given& given, Comm
         command.action = name == "help" ? Command::Action::help : Command::Action::version;
     } else if (name == "from") {
         given.from = value;
+        std::transform(given.from.begin(), given.from.end(), given.from.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     } else if (name == "price") {
         const std::map<std::string, Quote> quotes{
             {"bid", Quote::bid}, {"ask", Quote::ask}, {"mid", Quote::mid}, {"price", Quote::price}};
@@ -190,7 +235,7 @@ bool apply(const std::string& name, const std::string& value, Given& given, Comm
     } else if (name == "verbose") {
         settings.verbose = true;
     } else {
-        given.layoutOptions[name] = value;
+        given.layoutOptions.emplace_back(name, value);
     }
     return true;
 }
@@ -263,6 +308,13 @@ Command readCommandLine(int argc, char** argv) {
     std::string error;
     if (!layoutOf(given, command.settings, error)) {
         return failed(error);
+    }
+    // A price the layout does not have is a mistake of the command line too; with
+    // --from=auto it can only be found once the file is read.
+    if (const std::optional<Layout>& layout = command.settings.layout; layout) {
+        if (const std::optional<std::string> why = missingQuote(*layout, command.settings.quote)) {
+            return failed(*why);
+        }
     }
     return command;
 }

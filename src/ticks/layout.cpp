@@ -44,6 +44,11 @@ std::optional<TickTime> readEpoch(std::string_view text) {
         count = count * 10 + (c - '0');
     }
     const std::int64_t micros = text.size() >= 16 ? count : count * 1000;
+    // Times stay within the years 0001 to 9999, which a date of four digits can write.
+    constexpr std::int64_t kYear10000 = 253402300800LL * 1000000;
+    if (micros >= kYear10000) {
+        return std::nullopt;
+    }
     TickTime time;
     time.key = micros;
     const std::int64_t seconds = micros / 1000000;
@@ -57,6 +62,15 @@ std::optional<TickTime> readEpoch(std::string_view text) {
 }
 
 constexpr int kFraction = 6;  // the field index of the fraction digits
+
+bool isLeapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+int daysInMonth(int year, int month) {
+    constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && isLeapYear(year) ? 29 : kDays[month - 1];
+}
 
 // A run of decimal digits already checked, of at most four. Each field reads through a
 // call of its own, so that the width's branch is the same on every line.
@@ -208,14 +222,14 @@ std::optional<TickTime> TimeReader::readPattern(std::string_view text) const {
             ? microsecondsIn(text.data() + firstPositionOf_[kFraction], widthOf_[kFraction])
             : 0};
     TickTime time;
-    time.year = fields[0];
+    // Two-digit years are years of this century: YY 24 is 2024.
+    time.year = fields[0] + (widthOf_[0] > 0 && widthOf_[0] <= 2 ? 2000 : 0);
     time.month = fields[1];
     time.day = fields[2];
     time.hour = fields[3];
     time.minute = fields[4];
     time.second = fields[5];
-    if (time.month > 12 || time.day > 31 || time.hour > 23 || time.minute > 59 ||
-        time.second > 60) {
+    if (!isCalendarTime(time)) {
         return std::nullopt;
     }
     time.millisecond = fields[kFraction] / 1000;
@@ -227,6 +241,40 @@ std::optional<TickTime> TimeReader::readPattern(std::string_view text) const {
             1000000 +
         fields[kFraction];
     return time;
+}
+
+// Whether the fields the pattern has make a time that exists: months of 1 to 12, days that
+// the month has (February 29 in leap years; any day to 31 without a month), years from 1 on,
+// and second 60 only as a leap second, at 23:59:60.
+bool TimeReader::isCalendarTime(const TickTime& time) const {
+    const bool hasYear = widthOf_[0] > 0;
+    const bool hasMonth = widthOf_[1] > 0;
+    const bool hasDay = widthOf_[2] > 0;
+    if ((hasYear && time.year == 0) || (hasMonth && (time.month < 1 || time.month > 12))) {
+        return false;
+    }
+    const int days = hasMonth ? daysInMonth(hasYear ? time.year : 2000, time.month) : 31;
+    if (hasDay && (time.day < 1 || time.day > days)) {
+        return false;
+    }
+    const bool leapSecond = time.second == 60 && time.hour == 23 && time.minute == 59;
+    return time.hour <= 23 && time.minute <= 59 && (time.second <= 59 || leapSecond);
+}
+
+std::optional<std::string> missingQuote(const Layout& layout, std::optional<Quote> asked) {
+    const bool onePrice = layout.priceColumn > 0;
+    const Quote quote = asked.value_or(onePrice ? Quote::price : Quote::bid);
+    const bool fits =
+        onePrice ? quote == Quote::price
+                 : (quote == Quote::bid && layout.bidColumn > 0) ||
+                       (quote == Quote::ask && layout.askColumn > 0) ||
+                       (quote == Quote::mid && layout.bidColumn > 0 && layout.askColumn > 0);
+    if (fits) {
+        return std::nullopt;
+    }
+    constexpr const char* kNames[] = {"bid", "ask", "mid", "price"};
+    return layout.name + " has no " + kNames[static_cast<int>(quote)] +
+           (onePrice ? " (it has one price: --price=price)" : " (--price=bid, ask or mid)");
 }
 
 std::string_view isoTime(const TickTime& time, IsoText& text) {

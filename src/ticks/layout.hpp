@@ -31,7 +31,9 @@ struct TickTime {
 // Reads the times of one format, line after line; nothing for a text that does not fit. A
 // pattern may be followed by a blank and more text (a zone such as " GMT+0100"), which is
 // kept in the time text but not read. An epoch count is milliseconds, or microseconds from
-// 16 digits on (Binance from 2025).
+// 16 digits on (Binance from 2025). Only times that exist are read: a month 13, a February
+// 30 or a second 60 other than a leap second at 23:59:60 is not a time; two-digit years (YY)
+// are years from 2000; a time is of the years 0001 to 9999.
 class TimeReader {
   public:
     explicit TimeReader(const TimeFormat& format);
@@ -41,6 +43,7 @@ class TimeReader {
     static constexpr int kFields = 7;  // Y M D h m s f
     bool fitsPattern(const char* text) const;
     std::optional<TickTime> readPattern(std::string_view text) const;
+    bool isCalendarTime(const TickTime& time) const;
 
     TimeFormat format_;
     std::vector<signed char> fieldAt_;   // per pattern character: its field, or -1
@@ -85,5 +88,9 @@ const std::vector<std::string>& presetNames();
 // The preset whose header or line shape the first lines of a file show (UTF-8 text, byte
 // order mark removed); nothing when no preset fits them for sure.
 std::optional<Layout> recognise(std::string_view firstLines);
+
+// Why `layout` cannot give the price asked for (by default its bid, or its one price), or
+// nothing when it can.
+std::optional<std::string> missingQuote(const Layout& layout, std::optional<Quote> asked);
 
 }  // namespace vellumbrook::ticks

@@ -152,7 +152,8 @@ class LineFields {
         : layout_(layout),
           fields_(static_cast<std::size_t>(
               std::max({layout.dateColumn, layout.timeColumn, layout.bidColumn, layout.askColumn,
-                        layout.priceColumn}))) {}
+                        layout.priceColumn}))),
+          unquoted_(layout.quoted ? fields_.size() : 0) {}
 
     // The number of fields a line needs.
     std::size_t wanted() const { return fields_.size(); }
@@ -216,7 +217,7 @@ class LineFields {
         std::size_t at = 0;
         while (field < fields_.size()) {
             if (at < line.size() && line[at] == '"') {
-                std::string& text = unquoted_[field % 8];
+                std::string& text = unquoted_[field];  // each field's text of its own
                 text.clear();
                 std::size_t i = at + 1;
                 for (; i < line.size(); ++i) {
@@ -247,7 +248,7 @@ class LineFields {
 
     const Layout& layout_;
     std::vector<std::string_view> fields_;
-    std::string unquoted_[8];
+    std::vector<std::string> unquoted_;
     std::string joinedTime_;
 };
 
@@ -557,18 +558,10 @@ Layout layoutFor(const TicksSettings& settings, const Source& first, std::FILE* 
 }
 
 Quote quoteFor(const TicksSettings& settings, const Layout& layout) {
-    const bool onePrice = layout.priceColumn > 0;
-    const Quote quote = settings.quote.value_or(onePrice ? Quote::price : Quote::bid);
-    const bool fits =
-        onePrice ? quote == Quote::price
-                 : (quote == Quote::bid && layout.bidColumn > 0) ||
-                       (quote == Quote::ask && layout.askColumn > 0) ||
-                       (quote == Quote::mid && layout.bidColumn > 0 && layout.askColumn > 0);
-    if (!fits) {
-        throw Stop{std::string(kProgram) + ": " + layout.name + " has no " + quoteName(quote) +
-                   (onePrice ? " (it has one price: --price=price)" : "")};
+    if (const std::optional<std::string> why = missingQuote(layout, settings.quote)) {
+        throw Stop{std::string(kProgram) + ": " + *why};
     }
-    return quote;
+    return settings.quote.value_or(layout.priceColumn > 0 ? Quote::price : Quote::bid);
 }
 
 void reportCounts(std::FILE* messages, const Source& source, const Counts& counts) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "output/quoted.hpp"
 #include "ticks/backward_lines.hpp"
 
 namespace vellumbrook::ticks {
@@ -14,7 +15,7 @@ std::string where(const Source& source, std::int64_t line) {
 [[noreturn]] void stopAtLine(const Source& source, std::uint64_t start, std::string_view what,
                              std::string_view text) {
     throw Stop{where(source, lineNumberAt(source.file, source.begin, start)) + std::string(what) +
-               ": '" + std::string(text) + "'"};
+               ": " + output::quoted(text)};
 }
 
 [[noreturn]] void stopWithFile(const Source& source, std::string_view what) {
@@ -138,11 +139,14 @@ void transcodeUtf16(Source& source, bool bigEndian) {
 Source openSource(const std::string& name, Progress& progress) {
     Source source;
     source.name = name;
-    platform::OpenedFile opened = platform::openForReading(name == "-" ? "/dev/stdin" : name);
+    // "-" is standard input from where it stands: what was read of it before is not ours.
+    platform::OpenedFile opened =
+        name == "-" ? platform::openStandardInput() : platform::openForReading(name);
     if (!opened.file.isOpen()) {
         stopWithFile(source, "cannot be opened");
     }
     source.file = std::move(opened.file);
+    source.begin = opened.position;
     if (opened.rereadable) {
         const std::int64_t size = platform::sizeOf(source.file);
         if (size < 0) {
@@ -153,12 +157,13 @@ Source openSource(const std::string& name, Progress& progress) {
         makeRereadable(source, progress);
     }
     unsigned char mark[3] = {0, 0, 0};
-    const std::ptrdiff_t got = platform::readAt(source.file, reinterpret_cast<char*>(mark), 3, 0);
+    const std::ptrdiff_t got =
+        platform::readAt(source.file, reinterpret_cast<char*>(mark), 3, source.begin);
     if (got >= 3 && mark[0] == 0xef && mark[1] == 0xbb && mark[2] == 0xbf) {
-        source.begin = 3;
+        source.begin += 3;
     } else if (got >= 2 &&
                ((mark[0] == 0xff && mark[1] == 0xfe) || (mark[0] == 0xfe && mark[1] == 0xff))) {
-        source.begin = 2;
+        source.begin += 2;
         transcodeUtf16(source, mark[0] == 0xfe);
     }
     return source;

@@ -9,6 +9,11 @@
 #include <vector>
 
 #include "support/run_binary.hpp"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 #include "ticks/command_line.hpp"
 
 namespace vellumbrook::ticks {
@@ -119,6 +124,14 @@ INSTANTIATE_TEST_SUITE_P(
                   "vellumbrook-ticks: ticks.csv:2: fewer than the 4 fields of truefx: "
                   "'EUR/USD,20240102 00:00:00.000,1.1'\n",
                   1},
+        TicksCase{"control_bytes_escaped_and_a_long_line_cut",
+                  {"--from=truefx", "ticks.csv"},
+                  {{"ticks.csv", std::string("\x1b[2J\0", 5) + std::string(300, 'a') + "\n"}},
+                  "",
+                  "vellumbrook-ticks: ticks.csv:1: fewer than the 4 fields of truefx: "
+                  "'\\x1b[2J\\x00" +
+                      std::string(195, 'a') + "'...\n",
+                  1},
         TicksCase{"price_without_a_number",
                   {"--from=truefx", "--price=ask", "ticks.csv"},
                   {{"ticks.csv", "EUR/USD,20240102 00:00:00.000,1.1,n/a\r"}},
@@ -174,7 +187,41 @@ INSTANTIATE_TEST_SUITE_P(
                   {{"t.csv", ""}},
                   "",
                   "vellumbrook-ticks: binance has no bid (it has one price: --price=price)\n",
-                  1},
+                  2},
+        TicksCase{"a_price_the_layout_lacks",
+                  {"--from=truefx", "--price=price", "t.csv"},
+                  {{"t.csv", ""}},
+                  "",
+                  "vellumbrook-ticks: truefx has no price (--price=bid, ask or mid)\n",
+                  2},
+        TicksCase{
+            "a_misspelt_layout",
+            {"--from=trufx", "t.csv"},
+            {},
+            "",
+            "vellumbrook-ticks: no layout called 'trufx'; did you mean truefx? (see --help)\n",
+            2},
+        TicksCase{"layout_in_capitals",
+                  {"--from=TrueFX", "t.csv"},
+                  {{"t.csv", kJanuary}},
+                  ",20240131 23:59:59.000,1.1,bid\n",
+                  "",
+                  0},
+        TicksCase{"separator_and_decimal_mark_alike",
+                  {"--from=custom", "--separator=comma", "--decimal=comma", "--time-column=1",
+                   "--time-format=YYYY", "--price-column=2", "t.csv"},
+                  {},
+                  "",
+                  "vellumbrook-ticks: --separator and --decimal are the same mark; fields holding "
+                  "it need --quoted\n",
+                  2},
+        TicksCase{"options_apply_in_the_order_given",
+                  {"--from=custom", "--header-text=X", "--header=none", "--time-column=1",
+                   "--time-format=YYYY", "--price-column=2", "t.csv"},
+                  {{"t.csv", "2024,1\n"}},
+                  ",2024,1,price\n",
+                  "",
+                  0},
         TicksCase{"step_back_mid_file",
                   {"--from=histdata", "ticks.csv"},
                   {{"ticks.csv",
@@ -203,6 +250,41 @@ INSTANTIATE_TEST_SUITE_P(
                   ",2024-01-02 10:01,8.125,mid\n,2024-01-02 10:00,2,mid\n",
                   "",
                   0},
+        TicksCase{"quoted_fields_eight_columns_apart",
+                  {"--from=custom", "--quoted", "--time-column=1", "--time-format=YYYY-MM-DD hh:mm",
+                   "--price-column=9", "t.csv"},
+                  {{"t.csv", "\"2024-01-02 10:00\",2,3,4,5,6,7,8,\"1.5\"\n"}},
+                  ",2024-01-02 10:00,1.5,price\n",
+                  "",
+                  0},
+        TicksCase{"impossible_date",
+                  {"--from=custom", "--time-column=1", "--time-format=YYYY-MM-DD hh:mm:ss",
+                   "--price-column=2", "t.csv"},
+                  {{"t.csv", "2024-02-29 23:59:60,1\n2024-02-30 00:00:00,1\n"}},
+                  "",
+                  "vellumbrook-ticks: t.csv:2: not a time of custom: '2024-02-30 00:00:00'\n",
+                  1},
+        TicksCase{"month_zero_and_two_digit_years",
+                  {"--from=custom", "--time-column=1", "--time-format=YY-MM-DD", "--price-column=2",
+                   "--iso-time", "t.csv"},
+                  {{"t.csv", "24-01-02,1\n24-00-03,1\n"}},
+                  "",
+                  "vellumbrook-ticks: t.csv:2: not a time of custom: '24-00-03'\n",
+                  1},
+        TicksCase{"epoch_beyond_the_year_9999",
+                  {"--from=custom", "--time-column=1", "--time-format=epoch", "--price-column=2",
+                   "--iso-time", "t.csv"},
+                  {{"t.csv", "253402300799999,1\n253402300800000,1\n"}},
+                  "",
+                  "vellumbrook-ticks: t.csv:2: not a time of custom: '253402300800000'\n",
+                  1},
+        TicksCase{"two_digit_years_are_this_century",
+                  {"--from=custom", "--time-column=1", "--time-format=YY-MM-DD", "--price-column=2",
+                   "--iso-time", "t.csv"},
+                  {{"t.csv", "24-02-29,1\n"}},
+                  ",2024-02-29 00:00:00.000,1,price\n",
+                  "",
+                  0},
         TicksCase{"decimal_comma_and_a_zone",
                   {"--from=custom", "--separator=tab", "--decimal=comma", "--time-column=1",
                    "--time-format=YYYYMMDD hh:mm:ss", "--price-column=2", "t.csv"},
@@ -225,6 +307,37 @@ INSTANTIATE_TEST_SUITE_P(
                   "--help)\n",
                   2}),
     [](const ::testing::TestParamInfo<TicksCase>& info) { return std::string(info.param.name); });
+
+#ifndef _WIN32
+// "-" is standard input from where it stands: as in { read -r header; vellumbrook-ticks -; },
+// the line that the shell read before is not read again.
+TEST(RewriteStandardInput, StartsWhereItStands) {
+    const fs::path folder = fs::temp_directory_path() / "vellumbrook-ticks-stdin";
+    fs::create_directories(folder);
+    const fs::path ticks = folder / "ticks.csv";
+    const std::string readBefore = "EUR/USD,20240130 00:00:00.000,9.9,9.9\n";
+    std::ofstream(ticks, std::ios::binary) << readBefore << kJanuary;
+    const int file = ::open(ticks.c_str(), O_RDONLY);
+    ASSERT_GE(file, 0);
+    const auto past = static_cast<off_t>(readBefore.size());
+    ASSERT_EQ(::lseek(file, past, SEEK_SET), past);
+    const int saved = ::dup(STDIN_FILENO);
+    ::dup2(file, STDIN_FILENO);
+    TicksSettings settings;
+    settings.layout = preset("truefx");
+    settings.files = {"-"};
+    settings.output = (folder / "out.csv").string();
+    std::FILE* messages = std::tmpfile();
+    const int status = rewriteTicks(settings, stdout, messages);
+    ::dup2(saved, STDIN_FILENO);
+    ::close(saved);
+    ::close(file);
+    std::fclose(messages);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(testing::readFile(folder / "out.csv"), ",20240131 23:59:59.000,1.1,bid\n");
+    fs::remove_all(folder);
+}
+#endif
 
 }  // namespace
 }  // namespace vellumbrook::ticks
