@@ -97,15 +97,12 @@ std::string defaultTitle(const std::string& table) {
 
 // Reads the table and writes its page; throws what the caller turns into one message line.
 void makePage(const ChartSettings& settings) {
-    platform::File file;
-    if (settings.table == "-") {
-        file = platform::openStandardInput().file;
-    } else {
-        file = platform::openForReading(settings.table).file;
+    platform::OpenedFile opened = settings.table == "-" ? platform::openStandardInput()
+                                                        : platform::openForReading(settings.table);
+    if (!opened.file.isOpen()) {
+        throw TableError{0, "cannot be opened: " + opened.reason};
     }
-    if (!file.isOpen()) {
-        throw TableError{0, "cannot be opened"};
-    }
+    const platform::File& file = opened.file;
     std::vector<platform::FileId> inputs;
     if (const std::optional<platform::FileId> id = platform::idOf(file)) {
         inputs.push_back(*id);

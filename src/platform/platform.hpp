@@ -49,6 +49,7 @@ struct OpenedFile {
     File file;                // not open when the name cannot be opened for reading
     bool rereadable = false;  // a regular file, to be read at any offset as often as needed
     std::uint64_t position = 0;  // where its reading starts
+    std::string reason;          // why it could not be opened, in the system's words
 };
 
 // Opens `name` for reading while others may go on reading, writing, renaming or deleting it

@@ -73,14 +73,21 @@ OpenedFile openForReading(std::string_view name) {
     const std::string path(name);
     File file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat info {};
-    if (descriptor(file) < 0 || ::fstat(descriptor(file), &info) != 0 || S_ISDIR(info.st_mode)) {
-        return {};
+    if (descriptor(file) < 0 || ::fstat(descriptor(file), &info) != 0) {
+        OpenedFile failed;
+        failed.reason = std::strerror(errno);
+        return failed;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        OpenedFile failed;
+        failed.reason = std::strerror(EISDIR);
+        return failed;
     }
     const bool regular = S_ISREG(info.st_mode);
     if (regular) {
         (void)::posix_fadvise(descriptor(file), 0, 0, POSIX_FADV_SEQUENTIAL);
     }
-    return {std::move(file), regular};
+    return {std::move(file), regular, 0, {}};
 }
 
 OpenedFile openStandardInput() {
@@ -91,9 +98,9 @@ OpenedFile openStandardInput() {
     }
     const off_t position = S_ISREG(info.st_mode) ? ::lseek(descriptor(file), 0, SEEK_CUR) : -1;
     if (position < 0) {
-        return {std::move(file), false, 0};
+        return {std::move(file), false, 0, {}};
     }
-    return {std::move(file), true, static_cast<std::uint64_t>(position)};
+    return {std::move(file), true, static_cast<std::uint64_t>(position), {}};
 }
 
 std::optional<FileId> idOf(const File& file) {

@@ -154,10 +154,12 @@ OpenedFile openForReading(std::string_view name) {
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     }
     if (!file.isOpen()) {
-        return {};
+        OpenedFile failed;
+        failed.reason = describe(name.empty() ? ERROR_PATH_NOT_FOUND : ::GetLastError());
+        return failed;
     }
     const bool rereadable = ::GetFileType(nativeOf(file)) == FILE_TYPE_DISK;
-    return {std::move(file), rereadable};
+    return {std::move(file), rereadable, 0, {}};
 }
 
 OpenedFile openStandardInput() {
@@ -168,7 +170,7 @@ OpenedFile openStandardInput() {
     LARGE_INTEGER position{};
     const bool disk = ::GetFileType(nativeOf(file)) == FILE_TYPE_DISK &&
                       ::SetFilePointerEx(nativeOf(file), LARGE_INTEGER{}, &position, FILE_CURRENT);
-    return {std::move(file), disk, disk ? static_cast<std::uint64_t>(position.QuadPart) : 0};
+    return {std::move(file), disk, disk ? static_cast<std::uint64_t>(position.QuadPart) : 0, {}};
 }
 
 std::optional<FileId> idOf(const File& file) {

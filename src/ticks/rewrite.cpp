@@ -409,7 +409,10 @@ class alignas(64) Rewriter {
             ++piece.counts.blank;
             return;
         }
-        if (isHeader(line) || (firstLine && layout_.header == Layout::Header::skip)) {
+        // A first line to skip is no header when it reads as a tick: a file without its
+        // header keeps its first tick.
+        if (isHeader(line) ||
+            (firstLine && layout_.header == Layout::Header::skip && !readsAsTick(line))) {
             ++piece.counts.headers;
             return;
         }
@@ -442,6 +445,10 @@ class alignas(64) Rewriter {
         piece.oldest = tick;
         write(piece.output, isoTime_ ? isoTime(*time, isoText_) : timeText, *price);
         ++piece.counts.ticks;
+    }
+
+    bool readsAsTick(std::string_view line) {
+        return fields_.split(line) && times_.read(fields_.timeText()).has_value();
     }
 
     bool isHeader(std::string_view line) const {

@@ -143,7 +143,7 @@ Source openSource(const std::string& name, Progress& progress) {
     platform::OpenedFile opened =
         name == "-" ? platform::openStandardInput() : platform::openForReading(name);
     if (!opened.file.isOpen()) {
-        stopWithFile(source, "cannot be opened");
+        stopWithFile(source, "cannot be opened: " + opened.reason);
     }
     source.file = std::move(opened.file);
     source.begin = opened.position;

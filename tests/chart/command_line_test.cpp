@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.hpp"
 #include "support/run_binary.hpp"
 
 namespace vellumbrook::chart {
@@ -22,6 +23,9 @@ struct ChartCase {
     std::string messages;           // exactly; the page is written only when this is empty
     int status;
 };
+
+// The system's own words for a missing file, which differ between systems.
+const std::string kNoSuchFile = platform::openForReading("no such file.csv").reason;
 
 const std::string kHeader = "Date,Open,High,Low,Close,ema(3)\n";
 const std::string kCandles = "t2,1.5,2.25,1.25,2,1.75\nt1,1,1.5,0.75,1.25,0\n";
@@ -130,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
         ChartCase{"missing_table",
                   {"missing.csv", "-o", "page.html"},
                   kCandles,
-                  "vellumbrook-chart: missing.csv: cannot be opened\n",
+                  "vellumbrook-chart: missing.csv: cannot be opened: " + kNoSuchFile + "\n",
                   1},
         ChartCase{"output_is_the_table",
                   {"table.csv", "-o", "table.csv"},

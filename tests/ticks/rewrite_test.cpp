@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.hpp"
 #include "support/run_binary.hpp"
 
 #ifndef _WIN32
@@ -88,6 +89,9 @@ TEST_P(Rewrite, WritesTheTicksNewestFirstOrSaysWhyNot) {
     }
 }
 
+// The system's own words for a missing file, which differ between systems.
+const std::string kNoSuchFile = platform::openForReading("no such file.csv").reason;
+
 const std::string kJanuary = "EUR/USD,20240131 23:59:59.000,1.1,1.3\n";
 const std::string kFebruary =
     "EUR/USD,20240201 00:00:00.000,1.2,1.4\r\nEUR/USD,20240201 00:00:00.000,1.25,1.45\r\n";
@@ -132,6 +136,12 @@ INSTANTIATE_TEST_SUITE_P(
                   "'\\x1b[2J\\x00" +
                       std::string(195, 'a') + "'...\n",
                   1},
+        TicksCase{"a_header_to_skip_that_is_a_tick",
+                  {"--from=mt5-recorder", "t.tsv"},
+                  {{"t.tsv", "1704153600000\t1.1\t1.2\n1704153600001\t1.3\t1.4\n"}},
+                  ",1704153600001,1.3,bid\n,1704153600000,1.1,bid\n",
+                  "",
+                  0},
         TicksCase{"price_without_a_number",
                   {"--from=truefx", "--price=ask", "ticks.csv"},
                   {{"ticks.csv", "EUR/USD,20240102 00:00:00.000,1.1,n/a\r"}},
@@ -155,7 +165,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--from=truefx", "missing.csv"},
                   {},
                   "",
-                  "vellumbrook-ticks: missing.csv: cannot be opened\n",
+                  "vellumbrook-ticks: missing.csv: cannot be opened: " + kNoSuchFile + "\n",
                   1},
         TicksCase{"auto_not_sure",
                   {"--from=auto", "ticks.csv"},
