@@ -4,6 +4,7 @@
 #include <bit>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
@@ -349,13 +350,20 @@ class alignas(64) Rewriter {
             text.data() >= line_.data() && text.data() + text.size() <= line_.data() + line_.size();
         std::optional<std::size_t> markAt =
             inLine ? plainDecimal(text, layout_.decimalMark) : std::nullopt;
-        if (!markAt) {
+        const bool plain = markAt.has_value();
+        if (!plain) {
             markAt = decimalNumber(text, layout_.decimalMark);
         }
         if (!markAt) {
             stopAtLine(source, start, std::string("no number in the ") + what, text);
         }
-        return PriceText{text, layout_.decimalMark == '.' ? std::string_view::npos : *markAt};
+        const PriceText price{text, layout_.decimalMark == '.' ? std::string_view::npos : *markAt};
+        if (!plain) {
+            // A plain decimal of 16 characters at most always fits; a longer one or one with
+            // an exponent may not, and the converter would stop on it.
+            (void)valueOf(source, start, price, what);
+        }
+        return price;
     }
 
     static double valueOf(const Source& source, std::uint64_t start, const PriceText& price,
@@ -365,8 +373,11 @@ class alignas(64) Rewriter {
             digits[price.markAt - (price.text.size() - digits.size())] = '.';
         }
         double value = 0.0;
+        // As for the converter's strtod, a result beyond the doubles or below their normal
+        // range (where strtod says ERANGE) is out of range.
         if (std::from_chars(digits.data(), digits.data() + digits.size(), value).ec !=
-            std::errc()) {
+                std::errc() ||
+            std::fpclassify(value) == FP_SUBNORMAL) {
             stopAtLine(source, start, std::string("the ") + what + " is out of range", price.text);
         }
         return value;
@@ -393,11 +404,13 @@ class alignas(64) Rewriter {
             return std::nullopt;
         }
         // The shortest text that reads back as the same double.
-        const char* end =
-            std::to_chars(
-                mid_, mid_ + sizeof mid_,
-                (valueOf(source, start, *bid, "bid") + valueOf(source, start, *ask, "ask")) / 2)
-                .ptr;
+        const double bidValue = valueOf(source, start, *bid, "bid");
+        const double askValue = valueOf(source, start, *ask, "ask");
+        // Halving the sum rounds once; where the sum itself is beyond the doubles, the halves
+        // are added instead, so that the mid of two large prices is never inf.
+        const double sum = bidValue + askValue;
+        const double mid = std::isfinite(sum) ? sum / 2 : bidValue / 2 + askValue / 2;
+        const char* end = std::to_chars(mid_, mid_ + sizeof mid_, mid).ptr;
         return PriceText{{mid_, static_cast<std::size_t>(end - mid_)}};
     }
 
