@@ -309,6 +309,20 @@ Command readCommandLine(int argc, char** argv) {
     if (!layoutOf(given, command.settings, error)) {
         return failed(error);
     }
+    if (const std::optional<Layout>& layout = command.settings.layout;
+        layout && layout->time.kind == TimeFormat::Kind::pattern) {
+        const std::string& pattern = layout->time.pattern;
+        if (!layout->quoted && pattern.find(layout->separator) != std::string::npos) {
+            return failed("--time-format cannot hold the separator of the fields: '" + pattern +
+                          "'");
+        }
+        // The converter's time field ends at a comma: such a time must be written anew.
+        if (pattern.find(',') != std::string::npos && !command.settings.isoTime) {
+            return failed(
+                "--time-format with a comma needs --iso-time, since the converter's "
+                "time field can hold no comma");
+        }
+    }
     // A price the layout does not have is a mistake of the command line too; with
     // --from=auto it can only be found once the file is read.
     if (const std::optional<Layout>& layout = command.settings.layout; layout) {

@@ -440,8 +440,9 @@ class alignas(64) Rewriter {
         }
         const std::string_view timeText = fields_.timeText();
         const std::optional<TickTime> time = times_.read(timeText);
-        if (!time ||
-            timeText.find(',', std::min(patternSize_, timeText.size())) != std::string_view::npos) {
+        // A comma would end the converter's time field; a time written anew as ISO has none.
+        if (!time || (!isoTime_ && timeText.find(',', std::min(patternSize_, timeText.size())) !=
+                                       std::string_view::npos)) {
             stopAtLine(source, start, "not a time of " + layout_.name, timeText);
         }
         const std::optional<PriceText> price = priceOf(source, start);
