@@ -62,6 +62,22 @@ void append(const Source& source, const platform::File& copy, std::string_view b
     size += bytes.size();
 }
 
+bool startsWithUtf16Mark(std::string_view bytes) {
+    return bytes.starts_with("\xff\xfe") || bytes.starts_with("\xfe\xff");
+}
+
+// A first line with NUL bytes is no tick file's: most likely UTF-16 without its byte order
+// mark, or no text at all (/dev/zero, which would otherwise be copied until the disk is full).
+void refuseNulBytes(const Source& source, std::string_view start) {
+    const std::string_view firstLine = start.substr(0, start.find('\n'));
+    if (firstLine.find('\0') != std::string_view::npos) {
+        stopWithFile(source,
+                     "its first line holds NUL bytes: UTF-16 text needs its byte order "
+                     "mark (iconv -f UTF-16LE -t UTF-8 makes it UTF-8), and other "
+                     "bytes are no tick file");
+    }
+}
+
 // Input that cannot be read twice (a pipe) is copied to an unnamed temporary file first.
 void makeRereadable(Source& source, Progress& progress) {
     platform::File copy = temporaryFile(source);
@@ -76,7 +92,11 @@ void makeRereadable(Source& source, Progress& progress) {
         if (got == 0) {
             break;
         }
-        append(source, copy, {block.data(), static_cast<std::size_t>(got)}, size);
+        const std::string_view bytes(block.data(), static_cast<std::size_t>(got));
+        if (size == 0 && !startsWithUtf16Mark(bytes)) {
+            refuseNulBytes(source, bytes);
+        }
+        append(source, copy, bytes, size);
         progress.advance(size, 0);
     }
     source.file = std::move(copy);
@@ -165,6 +185,8 @@ Source openSource(const std::string& name, Progress& progress) {
                ((mark[0] == 0xff && mark[1] == 0xfe) || (mark[0] == 0xfe && mark[1] == 0xff))) {
         source.begin += 2;
         transcodeUtf16(source, mark[0] == 0xfe);
+    } else {
+        refuseNulBytes(source, firstBytes(source, std::size_t{4} << 10));
     }
     return source;
 }

@@ -128,14 +128,15 @@ INSTANTIATE_TEST_SUITE_P(
                   "vellumbrook-ticks: ticks.csv:2: fewer than the 4 fields of truefx: "
                   "'EUR/USD,20240102 00:00:00.000,1.1'\n",
                   1},
-        TicksCase{"control_bytes_escaped_and_a_long_line_cut",
-                  {"--from=truefx", "ticks.csv"},
-                  {{"ticks.csv", std::string("\x1b[2J\0", 5) + std::string(300, 'a') + "\n"}},
-                  "",
-                  "vellumbrook-ticks: ticks.csv:1: fewer than the 4 fields of truefx: "
-                  "'\\x1b[2J\\x00" +
-                      std::string(195, 'a') + "'...\n",
-                  1},
+        TicksCase{
+            "control_bytes_escaped_and_a_long_line_cut",
+            {"--from=truefx", "ticks.csv"},
+            {{"ticks.csv", kJanuary + std::string("\x1b[2J\0", 5) + std::string(300, 'a') + "\n"}},
+            "",
+            "vellumbrook-ticks: ticks.csv:2: fewer than the 4 fields of truefx: "
+            "'\\x1b[2J\\x00" +
+                std::string(195, 'a') + "'...\n",
+            1},
         TicksCase{"a_header_to_skip_that_is_a_tick",
                   {"--from=mt5-recorder", "t.tsv"},
                   {{"t.tsv", "1704153600000\t1.1\t1.2\n1704153600001\t1.3\t1.4\n"}},
@@ -172,6 +173,14 @@ INSTANTIATE_TEST_SUITE_P(
             ",2024-01-02 10:00:00.123,1.5,price\n",
             "",
             0},
+        TicksCase{"utf16_without_its_byte_order_mark",
+                  {"--from=truefx", "t.csv"},
+                  {{"t.csv", std::string("E\0U\0R\0/\0U\0S\0D\0,\0", 16)}},
+                  "",
+                  "vellumbrook-ticks: t.csv: its first line holds NUL bytes: UTF-16 text needs "
+                  "its byte order mark (iconv -f UTF-16LE -t UTF-8 makes it UTF-8), and other "
+                  "bytes are no tick file\n",
+                  1},
         TicksCase{"price_without_a_number",
                   {"--from=truefx", "--price=ask", "ticks.csv"},
                   {{"ticks.csv", "EUR/USD,20240102 00:00:00.000,1.1,n/a\r"}},
