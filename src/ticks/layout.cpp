@@ -32,6 +32,50 @@ void civilFromDays(std::int64_t days, TickTime& time) {
     time.year = static_cast<int>(yearOfEra + era * 400 + (time.month <= 2 ? 1 : 0));
 }
 
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+std::int64_t daysFromCivil(std::int64_t year, int month, int day) {
+    year -= month <= 2 ? 1 : 0;
+    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const std::int64_t yearOfEra = year - era * 400;
+    const std::int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+// The time of a count of microseconds since 1970-01-01 00:00 UTC, which is also its key.
+TickTime timeOfMicros(std::int64_t micros) {
+    constexpr std::int64_t kMicrosPerDay = std::int64_t{86400} * 1000000;
+    const std::int64_t days = (micros >= 0 ? micros : micros - kMicrosPerDay + 1) / kMicrosPerDay;
+    const std::int64_t microOfDay = micros - days * kMicrosPerDay;
+    TickTime time;
+    time.key = micros;
+    civilFromDays(days, time);
+    time.hour = static_cast<int>(microOfDay / 3600000000);
+    time.minute = static_cast<int>(microOfDay / 60000000 % 60);
+    time.second = static_cast<int>(microOfDay / 1000000 % 60);
+    time.millisecond = static_cast<int>(microOfDay / 1000 % 1000);
+    return time;
+}
+
+// The offset from UTC in minutes of a zone written after a time, " GMT+hhmm" or " GMT-hhmm"
+// as Dukascopy writes it; nothing for any other text.
+std::optional<int> zoneOffset(std::string_view zone) {
+    if (zone.size() != 9 || !zone.starts_with(" GMT") || (zone[4] != '+' && zone[4] != '-')) {
+        return std::nullopt;
+    }
+    for (const char c : zone.substr(5)) {
+        if (!isDigit(c)) {
+            return std::nullopt;
+        }
+    }
+    const int hours = (zone[5] - '0') * 10 + (zone[6] - '0');
+    const int minutes = (zone[7] - '0') * 10 + (zone[8] - '0');
+    if (hours > 14 || minutes > 59) {
+        return std::nullopt;
+    }
+    return (zone[4] == '-' ? -1 : 1) * (hours * 60 + minutes);
+}
+
 std::optional<TickTime> readEpoch(std::string_view text) {
     if (text.empty() || text.size() > 18) {
         return std::nullopt;
@@ -49,16 +93,7 @@ std::optional<TickTime> readEpoch(std::string_view text) {
     if (micros >= kYear10000) {
         return std::nullopt;
     }
-    TickTime time;
-    time.key = micros;
-    const std::int64_t seconds = micros / 1000000;
-    const std::int64_t secondOfDay = seconds % 86400;
-    civilFromDays(seconds / 86400, time);
-    time.hour = static_cast<int>(secondOfDay / 3600);
-    time.minute = static_cast<int>(secondOfDay / 60 % 60);
-    time.second = static_cast<int>(secondOfDay % 60);
-    time.millisecond = static_cast<int>(micros / 1000 % 1000);
-    return time;
+    return timeOfMicros(micros);
 }
 
 constexpr int kFraction = 6;  // the field index of the fraction digits
@@ -204,9 +239,16 @@ bool TimeReader::fitsPattern(const char* text) const {
 
 std::optional<TickTime> TimeReader::readPattern(std::string_view text) const {
     const std::size_t size = format_.pattern.size();
-    if (text.size() < size || (text.size() > size && text[size] != ' ') ||
-        !fitsPattern(text.data())) {
+    if (text.size() < size || !fitsPattern(text.data())) {
         return std::nullopt;
+    }
+    // After the pattern, nothing, or a zone whose offset is applied: the time is then UTC.
+    std::optional<int> offset = 0;
+    if (text.size() > size) {
+        offset = zoneOffset(text.substr(size));
+        if (!offset) {
+            return std::nullopt;
+        }
     }
     const auto field = [&](int index) {
         return numberIn(text.data() + firstPositionOf_[index], widthOf_[index]);
@@ -229,36 +271,45 @@ std::optional<TickTime> TimeReader::readPattern(std::string_view text) const {
     time.hour = fields[3];
     time.minute = fields[4];
     time.second = fields[5];
-    if (!isCalendarTime(time)) {
+    // Second 60 is a leap second only at 23:59:60.
+    const bool leapSecond = time.second == 60 && time.hour == 23 && time.minute == 59;
+    const std::optional<std::int64_t> day = dayOf(time);
+    if (!day || time.hour > 23 || time.minute > 59 || (time.second > 59 && !leapSecond)) {
         return std::nullopt;
     }
     time.millisecond = fields[kFraction] / 1000;
-    time.key =
-        (((((std::int64_t{time.year} * 13 + time.month) * 32 + time.day) * 24 + time.hour) * 60 +
-          time.minute) *
-             61 +
-         time.second) *
-            1000000 +
-        fields[kFraction];
+    // Microseconds since 1970 as the fields stand; a leap second counts as the next day's
+    // first, which keeps the order.
+    const std::int64_t seconds = *day * 86400 + time.hour * 3600 + time.minute * 60 + time.second -
+                                 std::int64_t{*offset} * 60;
+    time.key = seconds * 1000000 + fields[kFraction];
+    if (*offset != 0) {
+        return timeOfMicros(time.key);
+    }
     return time;
 }
 
-// Whether the fields the pattern has make a time that exists: months of 1 to 12, days that
-// the month has (February 29 in leap years; any day to 31 without a month), years from 1 on,
-// and second 60 only as a leap second, at 23:59:60.
-bool TimeReader::isCalendarTime(const TickTime& time) const {
+// The days since 1970 of the date that the fields the pattern has make, or nothing when that
+// date does not exist: months are 1 to 12, days those the month has (February 29 in leap
+// years; any day to 31 without a month), years from 1 on. The lines of a file mostly share
+// their date, so the last one found is kept.
+std::optional<std::int64_t> TimeReader::dayOf(const TickTime& time) const {
+    if (time.year == lastDate_.year && time.month == lastDate_.month && time.day == lastDate_.day) {
+        return lastDate_.days;
+    }
     const bool hasYear = widthOf_[0] > 0;
     const bool hasMonth = widthOf_[1] > 0;
     const bool hasDay = widthOf_[2] > 0;
     if ((hasYear && time.year == 0) || (hasMonth && (time.month < 1 || time.month > 12))) {
-        return false;
+        return std::nullopt;
     }
     const int days = hasMonth ? daysInMonth(hasYear ? time.year : 2000, time.month) : 31;
     if (hasDay && (time.day < 1 || time.day > days)) {
-        return false;
+        return std::nullopt;
     }
-    const bool leapSecond = time.second == 60 && time.hour == 23 && time.minute == 59;
-    return time.hour <= 23 && time.minute <= 59 && (time.second <= 59 || leapSecond);
+    lastDate_ = {time.year, time.month, time.day,
+                 daysFromCivil(time.year, std::max(time.month, 1), std::max(time.day, 1))};
+    return lastDate_.days;
 }
 
 std::optional<std::string> missingQuote(const Layout& layout, std::optional<Quote> asked) {

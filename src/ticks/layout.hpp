@@ -29,11 +29,12 @@ struct TickTime {
 };
 
 // Reads the times of one format, line after line; nothing for a text that does not fit. A
-// pattern may be followed by a blank and more text (a zone such as " GMT+0100"), which is
-// kept in the time text but not read. An epoch count is milliseconds, or microseconds from
-// 16 digits on (Binance from 2025). Only times that exist are read: a month 13, a February
-// 30 or a second 60 other than a leap second at 23:59:60 is not a time; two-digit years (YY)
-// are years from 2000; a time is of the years 0001 to 9999.
+// pattern may be followed by a zone as Dukascopy writes it, " GMT+0100": its offset is
+// applied, so that such times are UTC (in the order and under --iso-time), and the time
+// text keeps it. Any other text after a pattern is not a time. An epoch count is milliseconds, or
+// microseconds from 16 digits on (Binance from 2025). Only times that exist are read: a month 13, a
+// February 30 or a second 60 other than a leap second at 23:59:60 is not a time; two-digit years
+// (YY) are years from 2000; a time is of the years 0001 to 9999.
 class TimeReader {
   public:
     explicit TimeReader(const TimeFormat& format);
@@ -43,7 +44,7 @@ class TimeReader {
     static constexpr int kFields = 7;  // Y M D h m s f
     bool fitsPattern(const char* text) const;
     std::optional<TickTime> readPattern(std::string_view text) const;
-    bool isCalendarTime(const TickTime& time) const;
+    std::optional<std::int64_t> dayOf(const TickTime& time) const;
 
     TimeFormat format_;
     std::vector<signed char> fieldAt_;   // per pattern character: its field, or -1
@@ -53,6 +54,12 @@ class TimeReader {
     // the last 16 characters, each with its literal characters and where its digits stand.
     char literalsFirst_[16] = {}, literalsLast_[16] = {};
     char digitsFirst_[16] = {}, digitsLast_[16] = {};
+    // The last date read and its day number; each thread reads with a reader of its own.
+    struct Date {
+        int year = -1, month = -1, day = -1;
+        std::int64_t days = 0;
+    };
+    mutable Date lastDate_;
 };
 
 // YYYY-MM-DD HH:MM:SS.mmm, written into `text` so that a line needs no allocation.

@@ -181,6 +181,22 @@ INSTANTIATE_TEST_SUITE_P(
                   "its byte order mark (iconv -f UTF-16LE -t UTF-8 makes it UTF-8), and other "
                   "bytes are no tick file\n",
                   1},
+        TicksCase{"local_time_across_the_clock_change",
+                  {"--from=dukascopy", "--iso-time", "t.csv"},
+                  {{"t.csv",
+                    "Local time,Ask,Bid,AskVolume,BidVolume\n"
+                    "27.10.2024 02:59:59.000 GMT+0200,1.2,1.1,1,1\n"
+                    "27.10.2024 02:00:00.000 GMT+0100,1.4,1.3,1,1\n"}},
+                  ",2024-10-27 01:00:00.000,1.3,bid\n,2024-10-27 00:59:59.000,1.1,bid\n",
+                  "",
+                  0},
+        TicksCase{"text_after_the_time_that_is_no_zone",
+                  {"--from=custom", "--time-column=1", "--time-format=YYYY-MM-DD",
+                   "--price-column=2", "t.csv"},
+                  {{"t.csv", "2024-01-02 10:00,1\n"}},
+                  "",
+                  "vellumbrook-ticks: t.csv:1: not a time of custom: '2024-01-02 10:00'\n",
+                  1},
         TicksCase{"price_without_a_number",
                   {"--from=truefx", "--price=ask", "ticks.csv"},
                   {{"ticks.csv", "EUR/USD,20240102 00:00:00.000,1.1,n/a\r"}},
