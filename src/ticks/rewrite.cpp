@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 #include <string_view>
 #include <thread>
@@ -559,6 +560,58 @@ std::vector<Pieces::Task> piecesOf(const std::vector<Source>& sources, std::uint
     return tasks;
 }
 
+// The failure that stands first in the files, in their order. Pieces are read from the end,
+// so the one found there may have others before it: the files are read again from their
+// start, piece by piece, to the first piece that fails (by a line of its own, or by its
+// first tick against the piece before), and that piece line by line. `found` is what the
+// reading from the end stopped on, which this cannot come after.
+Stop firstFailure(const TicksSettings& settings, const Layout& layout, Quote quote,
+                  const std::vector<Source>& sources, const Stop& found) {
+    TicksSettings whole = settings;
+    whole.pieceSize = std::numeric_limits<std::uint64_t>::max() / 4;  // no output cap here
+    Rewriter rewriter(whole, layout, quote, sources);
+    Piece piece;
+    std::optional<TickMark> before;  // the last tick of what was read so far
+    const auto fails = [&](std::size_t index, std::uint64_t from, std::uint64_t to) {
+        piece.reset(index, from, to);
+        rewriter.rewrite(piece);
+        return piece.stop || (before && piece.oldest && before->key > piece.oldest->key);
+    };
+    for (std::size_t index = 0; index < sources.size(); ++index) {
+        const Source& source = sources[index];
+        if (source.begin >= source.end) {
+            continue;
+        }
+        const std::vector<std::uint64_t> starts =
+            pieceStarts(source.file, source.begin, source.end, settings.pieceSize);
+        for (std::size_t k = 0; k + 1 < starts.size(); ++k) {
+            if (!fails(index, starts[k], starts[k + 1])) {
+                before = piece.newest ? piece.newest : before;
+                continue;
+            }
+            // The failing piece, a line at a time, in the order of the file.
+            const std::vector<std::uint64_t> lines =
+                pieceStarts(source.file, starts[k], starts[k + 1], 1);
+            for (std::size_t line = 0; line + 1 < lines.size(); ++line) {
+                if (!fails(index, lines[line], lines[line + 1])) {
+                    before = piece.newest ? piece.newest : before;
+                    continue;
+                }
+                if (before && piece.oldest && before->key > piece.oldest->key) {
+                    try {
+                        stopOutOfOrder(sources, layout, *before, *piece.oldest);
+                    } catch (const Stop& stop) {
+                        return stop;
+                    }
+                }
+                return Stop{*piece.stop};
+            }
+            return found;
+        }
+    }
+    return found;
+}
+
 Layout layoutFor(const TicksSettings& settings, const Source& first, std::FILE* messages) {
     if (settings.layout) {
         return *settings.layout;
@@ -633,11 +686,15 @@ int rewriteTicks(const TicksSettings& settings, std::FILE* out, std::FILE* messa
                     shownSource = piece.sourceIndex;
                     progress.begin("reading " + source.name);
                 }
-                if (piece.newest && later) {
-                    checkOrder(sources, layout, *piece.newest, *later);
-                }
-                if (piece.stop) {
-                    throw Stop{*piece.stop};
+                try {
+                    if (piece.newest && later) {
+                        checkOrder(sources, layout, *piece.newest, *later);
+                    }
+                    if (piece.stop) {
+                        throw Stop{*piece.stop};
+                    }
+                } catch (const Stop& stop) {
+                    throw firstFailure(settings, layout, quote, sources, stop);
                 }
                 sink.write(piece.output.view());
                 counts[piece.sourceIndex] += piece.counts;
