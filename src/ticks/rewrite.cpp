@@ -577,6 +577,29 @@ Stop firstFailure(const TicksSettings& settings, const Layout& layout, Quote quo
         rewriter.rewrite(piece);
         return piece.stop || (before && piece.oldest && before->key > piece.oldest->key);
     };
+    TickMark firstTick;  // of the file being read
+    // A file whose first step back is at its second tick, and whose last tick is earlier
+    // than its first, runs newest first as a whole: it is named so.
+    const auto newestFirst = [&](const TickMark& first) -> std::optional<Stop> {
+        const Source& source = sources[first.sourceIndex];
+        const std::vector<std::uint64_t> starts =
+            pieceStarts(source.file, source.begin, source.end, settings.pieceSize);
+        for (std::size_t k = starts.size() - 1; k-- > 0;) {
+            piece.reset(first.sourceIndex, starts[k], starts[k + 1]);
+            rewriter.rewrite(piece);
+            if (piece.newest) {
+                if (piece.newest->key >= first.key) {
+                    return std::nullopt;
+                }
+                return Stop{std::string(kProgram) + ": " + source.name +
+                            ": runs newest first, from '" +
+                            timeTextAt(source, layout, first.start) + "' down to '" +
+                            timeTextAt(source, layout, piece.newest->start) +
+                            "'; give its ticks oldest first, as the sources publish them"};
+            }
+        }
+        return std::nullopt;
+    };
     for (std::size_t index = 0; index < sources.size(); ++index) {
         const Source& source = sources[index];
         if (source.begin >= source.end) {
@@ -586,6 +609,9 @@ Stop firstFailure(const TicksSettings& settings, const Layout& layout, Quote quo
             pieceStarts(source.file, source.begin, source.end, settings.pieceSize);
         for (std::size_t k = 0; k + 1 < starts.size(); ++k) {
             if (!fails(index, starts[k], starts[k + 1])) {
+                if (piece.oldest && (!before || before->sourceIndex != index)) {
+                    firstTick = *piece.oldest;
+                }
                 before = piece.newest ? piece.newest : before;
                 continue;
             }
@@ -594,12 +620,36 @@ Stop firstFailure(const TicksSettings& settings, const Layout& layout, Quote quo
                 pieceStarts(source.file, starts[k], starts[k + 1], 1);
             for (std::size_t line = 0; line + 1 < lines.size(); ++line) {
                 if (!fails(index, lines[line], lines[line + 1])) {
+                    if (piece.newest && (!before || before->sourceIndex != index)) {
+                        firstTick = *piece.newest;
+                    }
                     before = piece.newest ? piece.newest : before;
                     continue;
                 }
                 if (before && piece.oldest && before->key > piece.oldest->key) {
+                    // A step back at the second tick: if the third goes back too, and the
+                    // last tick is earlier than the first, the file runs newest first.
+                    const TickMark second = *piece.oldest;
+                    std::optional<TickMark> third;
+                    for (std::size_t next = line + 1; !third && next + 1 < lines.size(); ++next) {
+                        piece.reset(index, lines[next], lines[next + 1]);
+                        rewriter.rewrite(piece);
+                        third = piece.oldest;
+                    }
+                    for (std::size_t next = k + 1; !third && next + 1 < starts.size(); ++next) {
+                        piece.reset(index, starts[next], starts[next + 1]);
+                        rewriter.rewrite(piece);
+                        third = piece.oldest;
+                    }
+                    const bool thirdGoesBack = !third || third->key < second.key;
+                    if (before->start == firstTick.start && before->sourceIndex == index &&
+                        thirdGoesBack) {
+                        if (std::optional<Stop> stop = newestFirst(*before)) {
+                            return *stop;
+                        }
+                    }
                     try {
-                        stopOutOfOrder(sources, layout, *before, *piece.oldest);
+                        stopOutOfOrder(sources, layout, *before, second);
                     } catch (const Stop& stop) {
                         return stop;
                     }

@@ -118,8 +118,9 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--from=histdata", "ticks.csv"},
                   {{"ticks.csv", "20240102 000001000,1.1,1.2,0\n20240102 000000500,1.1,1.2,0\n"}},
                   "",
-                  "vellumbrook-ticks: ticks.csv:2: the time goes back from '20240102 000001000' "
-                  "to '20240102 000000500'; ticks must run oldest first\n",
+                  "vellumbrook-ticks: ticks.csv: runs newest first, from '20240102 000001000' "
+                  "down to '20240102 000000500'; give its ticks oldest first, as the sources "
+                  "publish them\n",
                   1},
         TicksCase{"too_few_fields",
                   {"--from=truefx", "ticks.csv"},
