@@ -10,6 +10,7 @@
 
 #include "platform/platform.hpp"
 #include "support/run_binary.hpp"
+#include "support/scratch_folder.hpp"
 
 namespace vellumbrook::chart {
 namespace {
@@ -32,17 +33,7 @@ const std::string kCandles = "t2,1.5,2.25,1.25,2,1.75\nt1,1,1.5,0.75,1.25,0\n";
 
 class Chart : public ::testing::TestWithParam<ChartCase> {
   protected:
-    fs::path folder =
-        fs::temp_directory_path() / (std::string("vellumbrook-chart-") + GetParam().name);
-    fs::path before = fs::current_path();
-    void SetUp() override {
-        fs::create_directories(folder);
-        fs::current_path(folder);
-    }
-    void TearDown() override {
-        fs::current_path(before);
-        fs::remove_all(folder);
-    }
+    testing::InScratchFolder scratch{std::string("vellumbrook-chart-") + GetParam().name};
 };
 
 // Runs the program's own driver, as main does, and looks at what it said and left behind.
@@ -57,10 +48,7 @@ TEST_P(Chart, WritesThePageOrSaysWhyNot) {
     std::FILE* messages = std::tmpfile();
     const int status =
         runChartProgram(static_cast<int>(argv.size()), argv.data(), stdout, messages);
-    std::rewind(messages);
-    std::string said(4096, '\0');
-    said.resize(std::fread(said.data(), 1, said.size(), messages));
-    std::fclose(messages);
+    const std::string said = testing::readAndClose(messages);
     EXPECT_EQ(said, GetParam().messages);
     EXPECT_EQ(status, GetParam().status);
     EXPECT_EQ(fs::exists("page.html"), status == 0);

@@ -10,6 +10,7 @@
 
 #include "platform/platform.hpp"
 #include "support/run_binary.hpp"
+#include "support/scratch_folder.hpp"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -33,17 +34,7 @@ struct TicksCase {
 
 class Rewrite : public ::testing::TestWithParam<TicksCase> {
   protected:
-    fs::path folder =
-        fs::temp_directory_path() / (std::string("vellumbrook-ticks-") + GetParam().name);
-    fs::path before = fs::current_path();
-    void SetUp() override {
-        fs::create_directories(folder);
-        fs::current_path(folder);
-    }
-    void TearDown() override {
-        fs::current_path(before);
-        fs::remove_all(folder);
-    }
+    testing::InScratchFolder scratch{std::string("vellumbrook-ticks-") + GetParam().name};
 };
 
 // Each case is read as one piece, and again in pieces as small as a line (and of a few lines
@@ -71,10 +62,7 @@ TEST_P(Rewrite, WritesTheTicksNewestFirstOrSaysWhyNot) {
         } else {
             status = rewriteTicks(command.settings, stdout, messages);
         }
-        std::rewind(messages);
-        std::string said(4096, '\0');
-        said.resize(std::fread(said.data(), 1, said.size(), messages));
-        std::fclose(messages);
+        const std::string said = testing::readAndClose(messages);
         EXPECT_EQ(said, GetParam().messages);
         EXPECT_EQ(status, GetParam().status);
         if (GetParam().out.empty()) {
