@@ -42,7 +42,11 @@
     const candles = new Array(count);
     for (let k = 0; k < count; ++k) {
       const row = rowOf(k);
-      candles[k] = k < count - future && isReadable(row) ?
+      // A group of ticks with no usable line comes as a row of zeros: an empty slot, not a
+      // candle at 0.
+      const empty = table.open[row] === 0 && table.high[row] === 0 && table.low[row] === 0 &&
+        table.close[row] === 0;
+      candles[k] = k < count - future && isReadable(row) && !empty ?
         {time: k + 1, open: table.open[row], high: table.high[row], low: table.low[row],
           close: table.close[row]} :
         {time: k + 1};

@@ -163,6 +163,10 @@ async function checkPage(name, tablePath, chartArgs = [], {dark = false} = {}) {
     facts.range.to >= count - 1, JSON.stringify(facts.range));
   check(say('opens at the newest 150 candles or so'),
     facts.range.to - facts.range.from < 200 || count < 150, JSON.stringify(facts.range));
+  const zeros = expected.rows.map((row, k) => (row.slice(1, 5).every((f) => f === '0') ? k : -1))
+    .filter((k) => k >= 0);
+  check(say('rows of zeros are empty slots, not candles at 0'),
+    zeros.every((k) => facts.candles[k] === null));
   check(say('rows with nan or inf are empty and counted'),
     expected.unreadable === 0 ? facts.note === '' :
       facts.note.startsWith(`${expected.unreadable} row`));
@@ -255,6 +259,8 @@ const turnOver = (from, file) => {
 const withInf = (from, file) => {
   const lines = fs.readFileSync(from, 'latin1').split('\n');
   lines[5] = lines[5].replace(/^([^,]*),([^,]*),([^,]*)/, '$1,$2,inf');
+  // A group without a usable tick line: an empty Date and zeros.
+  lines[7] = lines[7].replace(/^[^,]*,[^,]*,[^,]*,[^,]*,[^,]*/, ',0,0,0,0');
   fs.writeFileSync(path.join(workDir, file), lines.join('\n'), 'latin1');
   return path.join(workDir, file);
 };
