@@ -578,26 +578,32 @@ Stop firstFailure(const TicksSettings& settings, const Layout& layout, Quote quo
         return piece.stop || (before && piece.oldest && before->key > piece.oldest->key);
     };
     TickMark firstTick;  // of the file being read
-    // A file whose first step back is at its second tick, and whose last tick is earlier
-    // than its first, runs newest first as a whole: it is named so.
-    const auto newestFirst = [&](const TickMark& first) -> std::optional<Stop> {
-        const Source& source = sources[first.sourceIndex];
-        const std::vector<std::uint64_t> starts =
-            pieceStarts(source.file, source.begin, source.end, settings.pieceSize);
-        for (std::size_t k = starts.size() - 1; k-- > 0;) {
-            piece.reset(first.sourceIndex, starts[k], starts[k + 1]);
-            rewriter.rewrite(piece);
-            if (piece.newest) {
-                if (piece.newest->key >= first.key) {
+    // The tick of the first line from `from` on that has one, read a line at a time so that
+    // the size of the pieces does not matter; nothing when a line fails first, and then
+    // `atEnd` is false, or when the file ends first.
+    const auto tickFrom = [&](std::size_t index, const std::vector<std::uint64_t>& starts,
+                              std::size_t k, std::uint64_t from,
+                              bool& atEnd) -> std::optional<TickMark> {
+        atEnd = false;
+        for (std::size_t chunk = k; chunk + 1 < starts.size(); ++chunk) {
+            const std::uint64_t begin = std::max(from, starts[chunk]);
+            if (begin >= starts[chunk + 1]) {
+                continue;
+            }
+            const std::vector<std::uint64_t> lines =
+                pieceStarts(sources[index].file, begin, starts[chunk + 1], 1);
+            for (std::size_t line = 0; line + 1 < lines.size(); ++line) {
+                piece.reset(index, lines[line], lines[line + 1]);
+                rewriter.rewrite(piece);
+                if (piece.stop) {
                     return std::nullopt;
                 }
-                return Stop{std::string(kProgram) + ": " + source.name +
-                            ": runs newest first, from '" +
-                            timeTextAt(source, layout, first.start) + "' down to '" +
-                            timeTextAt(source, layout, piece.newest->start) +
-                            "'; give its ticks oldest first, as the sources publish them"};
+                if (piece.oldest) {
+                    return piece.oldest;
+                }
             }
         }
+        atEnd = true;
         return std::nullopt;
     };
     for (std::size_t index = 0; index < sources.size(); ++index) {
@@ -627,26 +633,19 @@ Stop firstFailure(const TicksSettings& settings, const Layout& layout, Quote quo
                     continue;
                 }
                 if (before && piece.oldest && before->key > piece.oldest->key) {
-                    // A step back at the second tick: if the third goes back too, and the
-                    // last tick is earlier than the first, the file runs newest first.
+                    // A step back at a file's second tick, and again at its third (or no third
+                    // tick at all): the file runs newest first, and is named so.
                     const TickMark second = *piece.oldest;
-                    std::optional<TickMark> third;
-                    for (std::size_t next = line + 1; !third && next + 1 < lines.size(); ++next) {
-                        piece.reset(index, lines[next], lines[next + 1]);
-                        rewriter.rewrite(piece);
-                        third = piece.oldest;
-                    }
-                    for (std::size_t next = k + 1; !third && next + 1 < starts.size(); ++next) {
-                        piece.reset(index, starts[next], starts[next + 1]);
-                        rewriter.rewrite(piece);
-                        third = piece.oldest;
-                    }
-                    const bool thirdGoesBack = !third || third->key < second.key;
-                    if (before->start == firstTick.start && before->sourceIndex == index &&
-                        thirdGoesBack) {
-                        if (std::optional<Stop> stop = newestFirst(*before)) {
-                            return *stop;
-                        }
+                    bool atEnd = false;
+                    const std::optional<TickMark> third =
+                        tickFrom(index, starts, k, lines[line + 1], atEnd);
+                    if (before->sourceIndex == index && before->start == firstTick.start &&
+                        (third ? third->key < second.key : atEnd)) {
+                        return Stop{std::string(kProgram) + ": " + source.name +
+                                    ": runs newest first, from '" +
+                                    timeTextAt(source, layout, before->start) + "' down to '" +
+                                    timeTextAt(source, layout, (third ? *third : second).start) +
+                                    "'; give its ticks oldest first, as the sources publish them"};
                     }
                     try {
                         stopOutOfOrder(sources, layout, *before, second);
