@@ -1,9 +1,11 @@
 #include "chart/table.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
+#include <system_error>
 #include <vector>
 
 #include "output/quoted.hpp"
@@ -145,6 +147,12 @@ std::optional<int> decimalsOfNumber(std::string_view text) {
         }
         decimals += negative ? value : -value;
         at += power;
+        // Beyond the doubles (1e400), where the page would read Infinity: no number.
+        double parsed = 0;
+        if (!negative && static_cast<int>(whole) - 1 + value >= 308 &&
+            std::from_chars(text.data(), text.data() + text.size(), parsed).ec != std::errc()) {
+            return std::nullopt;
+        }
     }
     if (at != text.size()) {
         return std::nullopt;
@@ -281,8 +289,15 @@ ChartTable readTable(const platform::File& file, bool oldestFirst) {
     TableReader reader(oldestFirst);
     std::vector<char> buffer(std::size_t{1} << 20);
     std::size_t held = 0;  // the start of a line not yet ended
+    // No row of the converter's comes near this, and endless input without a line end must
+    // not take all memory.
+    constexpr std::size_t kLongestLine = std::size_t{64} << 20;
     for (;;) {
         if (held == buffer.size()) {
+            if (buffer.size() >= kLongestLine) {
+                throw TableError{reader.lines() + 1,
+                                 "a line of more than 64 MiB; not a table of vellumbrook"};
+            }
             buffer.resize(buffer.size() * 2);  // a line longer than the buffer
         }
         const std::ptrdiff_t got =
@@ -291,11 +306,18 @@ ChartTable readTable(const platform::File& file, bool oldestFirst) {
             throw std::runtime_error("it cannot be read");
         }
         const std::string_view bytes(buffer.data(), held + static_cast<std::size_t>(got));
+        // The converter's rows end at a NUL, so a NUL means something else (/dev/zero, UTF-16):
+        // the lines before it are read, then the run stops on its line.
+        const std::size_t nul = bytes.find('\0', held);
+        const std::string_view framed = bytes.substr(0, nul);
         std::size_t start = 0;
-        for (std::size_t end; (end = bytes.find('\n', start)) != std::string_view::npos;
+        for (std::size_t end; (end = framed.find('\n', start)) != std::string_view::npos;
              start = end + 1) {
-            std::string_view line = bytes.substr(start, end - start);
+            std::string_view line = framed.substr(start, end - start);
             reader.add(line.ends_with('\r') ? line.substr(0, line.size() - 1) : line);
+        }
+        if (nul != std::string_view::npos) {
+            throw TableError{reader.lines() + 1, "a NUL byte; not a table of vellumbrook"};
         }
         if (got == 0) {
             if (start < bytes.size()) {

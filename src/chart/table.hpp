@@ -41,6 +41,8 @@ class TableReader {
     void add(std::string_view line);
     // The table, once every line was added.
     ChartTable finish();
+    // How many lines were added.
+    std::uint64_t lines() const { return line_; }
 
   private:
     void header(std::string_view line);
