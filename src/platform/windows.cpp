@@ -93,6 +93,18 @@ File duplicatedStandardInput() {
     return fileOf(own);
 }
 
+// `name` opened for writing as `disposition` says; not open, with the system's `reason`,
+// when it cannot be.
+File openToWrite(const std::string& name, DWORD sharing, DWORD disposition, std::string& reason) {
+    const std::wstring path = wide(name);
+    File file = fileOf(::CreateFileW(path.c_str(), GENERIC_WRITE, sharing, nullptr, disposition,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.isOpen()) {
+        reason = describe(path.empty() ? ERROR_PATH_NOT_FOUND : ::GetLastError());
+    }
+    return file;
+}
+
 // Writes all of `bytes`, from `offset` on, or at the stream's position without one.
 bool writeAll(const File& file, std::string_view bytes, std::optional<std::uint64_t> offset,
               std::string& reason) {
@@ -215,14 +227,7 @@ OutputTarget inspectOutput(const std::string& name) {
 }
 
 File openForWriting(const std::string& name, std::string& reason) {
-    const std::wstring path = wide(name);
-    File file =
-        fileOf(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.isOpen()) {
-        reason = describe(path.empty() ? ERROR_PATH_NOT_FOUND : ::GetLastError());
-    }
-    return file;
+    return openToWrite(name, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, reason);
 }
 
 bool writeNext(const File& file, std::string_view bytes, std::string& reason) {
@@ -294,14 +299,7 @@ File makeTemporaryFile(const std::string& folder, std::string& reason) {
 }
 
 File createNewFile(const std::string& name, std::string& reason) {
-    const std::wstring path = wide(name);
-    File file =
-        fileOf(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                             nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.isOpen()) {
-        reason = describe(path.empty() ? ERROR_PATH_NOT_FOUND : ::GetLastError());
-    }
-    return file;
+    return openToWrite(name, FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_NEW, reason);
 }
 
 bool renameReplacing(const std::string& from, const std::string& to, std::string& reason) {
