@@ -10,19 +10,27 @@ namespace vellumbrook {
 
 namespace {
 
-bool writeWhole(std::FILE* stream, std::string_view text) {
+bool writeWhole(std::FILE* stream, std::string_view text, bool addNewline = true) {
     return std::fwrite(text.data(), 1, text.size(), stream) == text.size() &&
-           std::fputc('\n', stream) != EOF && std::fflush(stream) == 0;
+           (!addNewline || std::fputc('\n', stream) != EOF) && std::fflush(stream) == 0;
 }
 
 }  // namespace
 
 bool Console::writeOutLine(std::string_view line) const {
+    return writeOut(line, true);
+}
+
+bool Console::writeOutLines(std::string_view lines) const {
+    return writeOut(lines, false);
+}
+
+bool Console::writeOut(std::string_view text, bool addNewline) const {
     if (progress != nullptr) {
         progress->erase();
     }
     errno = 0;
-    if (writeWhole(out, line)) {
+    if (writeWhole(out, text, addNewline)) {
         return true;
     }
     const int cause = errno != 0 ? errno : EIO;

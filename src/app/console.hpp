@@ -17,11 +17,16 @@ struct Console {
     // Writes one line and its newline to standard output. On failure, reports the write
     // error on standard error and returns false; the caller must then stop writing.
     bool writeOutLine(std::string_view line) const;
+    // Writes whole lines, each with its newline, in one go; on failure as writeOutLine.
+    bool writeOutLines(std::string_view lines) const;
 
     // The one shape of an error line: "<label> : <where> : '<text>'", then " : <detail>"
     // when a detail is given.
     void reportError(std::string_view label, std::string_view where, std::string_view text,
                      std::string_view detail = {}) const;
+
+  private:
+    bool writeOut(std::string_view text, bool addNewline) const;
 };
 
 }  // namespace vellumbrook

@@ -69,10 +69,31 @@ Flow buildCandles(const TickFile& ticks, const RunSettings& settings, CandleList
     }
 }
 
+// A reader of a pipe or a terminal sees each line the moment it is complete. A file or the
+// null device takes the table in large blocks: the table is whole before its first line is
+// written, so nobody can tell the difference, but the write calls are far fewer.
 Flow printCandles(const CandleList& candles, const RunSettings& settings, const Console& console) {
     const CsvLayout layout{settings.noHeader == 0, settings.noEma == 0, settings.emaSpan};
-    const bool written = writeCsv(
-        candles, layout, [&console](std::string_view line) { return console.writeOutLine(line); });
+    if (!platform::isFileOrNullDevice(console.out)) {
+        const bool written = writeCsv(candles, layout, [&console](std::string_view line) {
+            return console.writeOutLine(line);
+        });
+        return written ? Flow::proceed : Flow::fail;
+    }
+    constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+    std::string block;
+    block.reserve(kBlockSize + 4096);
+    const bool written = writeCsv(candles, layout,
+                                  [&console, &block](std::string_view line) {
+                                      block.append(line).push_back('\n');
+                                      if (block.size() < kBlockSize) {
+                                          return true;
+                                      }
+                                      const bool sent = console.writeOutLines(block);
+                                      block.clear();
+                                      return sent;
+                                  }) &&
+                         console.writeOutLines(block);
     return written ? Flow::proceed : Flow::fail;
 }
 

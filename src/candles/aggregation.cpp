@@ -52,24 +52,24 @@ void aggregateGroup(LineReader& lines, std::int32_t groupSize, std::size_t first
     // A group without a usable line keeps the empty values the record started with.
     bool anyUsable = false;
     PriceRange range;
-    std::string_view line;
-    for (std::int32_t taken = 0; taken < groupSize && lines.nextLine(line); ++taken) {
-        std::optional<TickRecord> tick;
+    LineReader::ScannedLine scanned;
+    for (std::int32_t taken = 0; taken < groupSize && lines.nextLine(scanned); ++taken) {
+        if (!scanned.hasFields) {
+            continue;
+        }
+        double price = 0.0;
         try {
-            tick = parseTickLine(line);
+            price = convertPriceInBuffer(scanned.fields.priceText);
         } catch (const PriceConversionError& error) {
             throw PriceError(firstLineNumber + static_cast<std::size_t>(taken), error);
         }
-        if (!tick) {
-            continue;
-        }
         if (!anyUsable) {
             anyUsable = true;
-            record.timeText.assign(tick->timeText);
-            record.close = tick->price;
+            record.timeText.assign(scanned.fields.timeText);
+            record.close = price;
         }
-        record.open = tick->price;
-        range.add(tick->price);
+        record.open = price;
+        range.add(price);
     }
     if (anyUsable) {
         record.low = range.low();

@@ -1,6 +1,7 @@
 #include "input/tick_file.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -43,15 +44,16 @@ LineReader::LineReader(const platform::File& source, bool rereadable, const plat
     : source_(source),
       rereadable_(rereadable),
       copyTo_(copyTo),
-      buffer_(std::max(bufferSize, std::size_t{1})) {}
+      buffer_(std::max(bufferSize, std::size_t{1}) + kBlockSlack) {}
 
-LineReader::LineReader(const TickFile& ticks, std::size_t bufferSize)
+LineReader::LineReader(const TickFile& ticks, std::size_t bufferSize, ScanPath path)
     : source_(ticks.file),
       rereadable_(true),
       secondPass_(true),
       byteLimit_(ticks.byteCount),
       linesLeft_(ticks.lineCount),
-      buffer_(std::max(bufferSize, std::size_t{1})) {}
+      buffer_(std::max(bufferSize, std::size_t{1}) + kBlockSlack),
+      scanBlocks_(scannerFor(path)) {}
 
 std::size_t LineReader::readSome(char* into, std::size_t room) {
     const std::ptrdiff_t got = rereadable_ ? platform::readAt(source_, into, room, consumed_)
@@ -79,17 +81,17 @@ bool LineReader::fill() {
         end_ -= begin_;
         begin_ = 0;
     }
-    if (end_ == buffer_.size()) {
-        buffer_.resize(buffer_.size() * 2);  // one line fills the whole buffer
+    if (end_ == capacity()) {
+        buffer_.resize(capacity() * 2 + kBlockSlack);  // one line fills the whole buffer
     }
     const std::size_t room = static_cast<std::size_t>(
-        std::min<std::uint64_t>(buffer_.size() - end_, byteLimit_ - consumed_));
+        std::min<std::uint64_t>(capacity() - end_, byteLimit_ - consumed_));
     std::size_t got = room == 0 ? 0 : readSome(buffer_.data() + end_, room);
     if (got == 0) {
+        // Reading runs ahead of the lines asked for, so a file that ends early is an error
+        // only once a line is asked for that it no longer holds.
         ended_ = true;
-        if (secondPass_ && consumed_ < byteLimit_) {
-            throw TickReadError("the tick file has shrunk");
-        }
+        shrunk_ = secondPass_ && consumed_ < byteLimit_;
         return false;
     }
     consumed_ += got;
@@ -136,32 +138,62 @@ LineReader::Count LineReader::countLines(std::int32_t maxLines) {
     return count;
 }
 
-bool LineReader::nextLine(std::string_view& line) {
+// Classifies the bytes that follow the classified ones, in blocks of 64, reading more first
+// when fewer are left; only the data's last block may be shorter. False once every byte of
+// the data has been classified.
+bool LineReader::classifyMore() {
+    if (!ended_ && end_ - scan_ < 64) {
+        while (fill() && end_ - scan_ < 64) {
+        }
+    }
+    if (scan_ == end_) {
+        return false;
+    }
+    // Offsets within a run must fit in 32 bits.
+    constexpr std::size_t kMostBlocks = std::size_t{1} << 25;
+    const std::size_t size = end_ - scan_;
+    const std::size_t blocks = std::min(ended_ ? (size + 63) / 64 : size / 64, kMostBlocks);
+    scanBlocks_(buffer_.data() + scan_, blocks, std::min<std::size_t>(size - 64 * (blocks - 1), 64),
+                index_);
+    if (begin_ < scan_) {
+        // The unfinished line began before this run, whose commas alone cannot tell its
+        // fields: counting it as holding a NUL sends it to the search of the whole line.
+        index_.lineEnds[0].nulsBefore = UINT32_MAX;
+    }
+    runBase_ = scan_;
+    lineIndex_ = 1;
+    scan_ += std::min(size, 64 * blocks);
+    return true;
+}
+
+bool LineReader::nextLineOfNewRun(ScannedLine& scanned) {
     if (linesLeft_ == 0) {
         return false;
     }
-    for (;;) {
-        char* at = buffer_.data();
-        if (const void* found = std::memchr(at + scan_, '\n', end_ - scan_)) {
-            const auto lf = static_cast<std::size_t>(static_cast<const char*>(found) - at);
-            const std::size_t length = lf - begin_;
-            line = {at + begin_, length > 0 && at[lf - 1] == '\r' ? length - 1 : length};
-            begin_ = scan_ = lf + 1;
-            --linesLeft_;
+    while (classifyMore()) {
+        if (lineIndex_ <= index_.lineCount) {
+            takeLine(scanned);
             return true;
         }
-        scan_ = end_;
-        if (!fill()) {
-            break;
-        }
+    }
+    if (shrunk_) {
+        throw TickReadError("the tick file has shrunk");
     }
     if (begin_ == end_) {
         throw TickReadError("the tick file has changed");
     }
-    line = {buffer_.data() + begin_, end_ - begin_};
+    scanned.line = {buffer_.data() + begin_, end_ - begin_};
+    scanned.setFields(findTickFields(scanned.line));
     begin_ = scan_ = end_;
     --linesLeft_;
     return true;
+}
+
+bool LineReader::nextLine(std::string_view& line) {
+    ScannedLine scanned;
+    const bool given = nextLine(scanned);
+    line = scanned.line;
+    return given;
 }
 
 TickFileResult readTickFile(std::string_view fileName, const std::string& temporaryFolder,

@@ -1,13 +1,17 @@
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "input/line_scan.hpp"
+#include "input/tick_line.hpp"
 #include "platform/platform.hpp"
 
 namespace vellumbrook {
@@ -44,6 +48,10 @@ using ReadHook = std::function<void(std::uint64_t done, std::uint64_t total)>;
 // line, a CR right before the LF belongs to the line end, any other CR stays in the line, a
 // byte 1A hex ends the data, and a last line without LF still counts. A line longer than the
 // buffer grows it; no line is kept once the next one is asked for.
+//
+// The second pass looks at each byte once: every block of 64 bytes is classified into bit
+// masks of its line feeds, commas and NULs, and each line's end and last three commas come
+// from those masks.
 class LineReader {
   public:
     struct Count {
@@ -51,19 +59,40 @@ class LineReader {
         std::uint64_t bytes = 0;  // what those lines and their line ends cover
     };
 
+    // A line of the second pass, valid until the next call.
+    struct ScannedLine {
+        std::string_view line;   // without its line end
+        bool hasFields = false;  // and `fields` are then what findTickFields gives for it
+        TickFields fields;
+
+        void setFields(const std::optional<TickFields>& found) {
+            hasFields = found.has_value();
+            fields = found.value_or(TickFields{});
+        }
+    };
+
     // The first pass over `source` from its start: by position when `rereadable`, else as a
     // stream, each piece read also written to `copyTo` unless that is null (a failed write
     // throws CopyError).
     LineReader(const platform::File& source, bool rereadable, const platform::File* copyTo,
                std::size_t bufferSize = platform::kReadSize);
-    // The second pass: the counted lines of `ticks`, from the first.
-    explicit LineReader(const TickFile& ticks, std::size_t bufferSize = platform::kReadSize);
+    // The second pass: the counted lines of `ticks`, from the first, their blocks classified
+    // by `path`.
+    explicit LineReader(const TickFile& ticks, std::size_t bufferSize = platform::kReadSize,
+                        ScanPath path = fastestScanPath());
 
     // First pass: counts the lines, keeping at most `maxLines`.
     Count countLines(std::int32_t maxLines);
     // Second pass: the next line without its line end, valid until the next call; false once
     // every counted line has been given. Throws TickReadError when reading fails or the file
     // ends before its counted lines.
+    bool nextLine(ScannedLine& scanned) {
+        if (lineIndex_ <= index_.lineCount && linesLeft_ > 0) {
+            takeLine(scanned);
+            return true;
+        }
+        return nextLineOfNewRun(scanned);
+    }
     bool nextLine(std::string_view& line);
 
     // Called after every read of this pass; `total` is what it expects to read (0: unknown).
@@ -73,8 +102,15 @@ class LineReader {
     }
 
   private:
+    // Room past the buffer's end, so that a block starting anywhere in it can be loaded whole.
+    static constexpr std::size_t kBlockSlack = 64;
+
     bool fill();
     std::size_t readSome(char* into, std::size_t room);
+    std::size_t capacity() const { return buffer_.size() - kBlockSlack; }
+    bool classifyMore();
+    bool nextLineOfNewRun(ScannedLine& scanned);
+    void takeLine(ScannedLine& scanned);
 
     const platform::File& source_;
     bool rereadable_;
@@ -84,13 +120,46 @@ class LineReader {
     std::int32_t linesLeft_ = 0;
     std::vector<char> buffer_;
     std::size_t begin_ = 0;  // the unfinished line
-    std::size_t scan_ = 0;   // where the search for its LF goes on
+    std::size_t scan_ = 0;   // the second pass: the end of the classified bytes
     std::size_t end_ = 0;    // the end of what has been read
+    // The second pass's last run of classified bytes, from runBase_: the masks of its blocks,
+    // its line feeds and commas, and the next of its lines to hand on (from 1).
+    BlockScanner scanBlocks_ = nullptr;
+    BlockIndex index_;
+    std::size_t runBase_ = 0;
+    std::size_t lineIndex_ = 1;
     std::uint64_t consumed_ = 0;
     bool ended_ = false;
+    bool shrunk_ = false;  // the data ended before the counted bytes
     ReadHook hook_;
     std::uint64_t total_ = 0;
 };
+
+// Hands on the next line of the classified run. Lines are read on every tick, so this is
+// kept where the caller can inline it.
+inline void LineReader::takeLine(ScannedLine& scanned) {
+    const LineEnd& before = index_.lineEnds[lineIndex_ - 1];
+    const LineEnd& end = index_.lineEnds[lineIndex_];
+    ++lineIndex_;
+    const std::size_t lineFeed = runBase_ + end.at;
+    const char* at = buffer_.data();
+    const std::size_t length = lineFeed - begin_;
+    scanned.line = {at + begin_, length > 0 && at[lineFeed - 1] == '\r' ? length - 1 : length};
+    if (end.nulsBefore != before.nulsBefore) {
+        // The examined text ends at the line's first NUL.
+        scanned.setFields(findTickFields(scanned.line));
+    } else if (end.commasBefore - before.commasBefore >= 3) {
+        const std::uint32_t* commas = index_.commas.data() + end.commasBefore;
+        const char* run = at + runBase_;
+        scanned.hasFields = true;
+        scanned.fields = {{run + commas[-3] + 1, commas[-2] - commas[-3] - 1},
+                          {run + commas[-2] + 1, commas[-1] - commas[-2] - 1}};
+    } else {
+        scanned.hasFields = false;
+    }
+    begin_ = lineFeed + 1;
+    --linesLeft_;
+}
 
 enum class TickFileStatus { read, cannotOpen, readError, temporaryFileError };
 

@@ -27,8 +27,9 @@ constexpr std::uint64_t kLargestExactInteger = std::uint64_t{1} << 53;
 // digits and at most one point. Their digits taken as an integer and the power of ten that
 // the point stands for are then both exact doubles, and one correctly rounded division gives
 // the nearest double to the decimal, which is what strtod gives too. Nothing for any other
-// text, which goes to strtod.
-std::optional<double> shortPlainDecimal(std::string_view text) {
+// text, which goes to strtod. (A bool and an out parameter rather than an optional: the
+// compiler passes an optional double through memory, and stalls on reading it back.)
+bool shortPlainDecimal(std::string_view text, double& value) {
     const bool negative = !text.empty() && text.front() == '-';
     if (negative) {
         text.remove_prefix(1);
@@ -39,23 +40,74 @@ std::optional<double> shortPlainDecimal(std::string_view text) {
     for (const char c : text) {
         if (c >= '0' && c <= '9') {
             if (++digitCount > kMostFastDigits) {
-                return std::nullopt;
+                return false;
             }
             digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
             fractionDigits += fractionDigits >= 0 ? 1 : 0;
         } else if (c == '.' && fractionDigits < 0) {
             fractionDigits = 0;
         } else {
-            return std::nullopt;
+            return false;
         }
     }
     const int scale = std::max(fractionDigits, 0);
     if (digitCount == 0 || digits > kLargestExactInteger ||
         scale >= static_cast<int>(std::size(kExactPowersOfTen))) {
-        return std::nullopt;
+        return false;
     }
-    const double value = static_cast<double>(digits) / kExactPowersOfTen[scale];
-    return negative ? -value : value;
+    const double magnitude = static_cast<double>(digits) / kExactPowersOfTen[scale];
+    value = negative ? -magnitude : magnitude;
+    return true;
+}
+
+// shortPlainDecimal for a text of at most 8 bytes after its sign, read as one 64-bit word
+// from a buffer that holds 8 bytes from its start: the digits are checked, the point taken
+// out and the digits turned into their number a word at a time. Nothing for any other text.
+bool shortPlainDecimalInWord(std::string_view text, double& value) {
+    if constexpr (std::endian::native != std::endian::little) {
+        return shortPlainDecimal(text, value);
+    }
+    const bool negative = !text.empty() && text.front() == '-';
+    const std::size_t size = text.size() - (negative ? 1 : 0);
+    if (size == 0 || size > 8) {
+        return shortPlainDecimal(text, value);
+    }
+    constexpr std::uint64_t kOnes = 0x0101010101010101;
+    std::uint64_t word = 0;
+    std::memcpy(&word, text.data() + (negative ? 1 : 0), 8);
+    // The text's bytes moved to the top of the word, the first in the lowest of them, with
+    // '0's in front: the digits then stand where an 8-digit number has them.
+    const unsigned padding = 8 * static_cast<unsigned>(8 - size);
+    if (padding > 0) {
+        word = word << padding | (((std::uint64_t{1} << padding) - 1) & (kOnes * '0'));
+    }
+    const std::uint64_t notPoint = word ^ (kOnes * '.');
+    const std::uint64_t points =
+        ~(((notPoint & (kOnes * 0x7f)) + kOnes * 0x7f) | notPoint | kOnes * 0x7f);
+    int fractionDigits = 0;
+    if (points != 0) {
+        if ((points & (points - 1)) != 0 || size == 1) {
+            return false;  // two points, or a point alone
+        }
+        const int pointByte = std::countr_zero(points) / 8;
+        fractionDigits = 7 - pointByte;
+        // The bytes below the point move up over it, and a '0' comes in at the bottom.
+        const std::uint64_t below = (std::uint64_t{1} << (8 * pointByte)) - 1;
+        const std::uint64_t point = (points >> 7) * 0xff;
+        word = (word & ~below & ~point) | (word & below) << 8 | '0';
+    }
+    const bool allDigits = (word & (kOnes * 0xf0)) == kOnes * 0x30 &&
+                           ((word + kOnes * 0x06) & (kOnes * 0xf0)) == kOnes * 0x30;
+    if (!allDigits) {
+        return false;
+    }
+    std::uint64_t digits = word & (kOnes * 0x0f);
+    digits = (digits * 2561) >> 8 & 0x00ff00ff00ff00ff;
+    digits = (digits * 6553601) >> 16 & 0x0000ffff0000ffff;
+    digits = (digits * 42949672960001) >> 32;
+    const double magnitude = static_cast<double>(digits) / kExactPowersOfTen[fractionDigits];
+    value = negative ? -magnitude : magnitude;
+    return true;
 }
 
 bool isCSpace(char c) {
@@ -183,10 +235,9 @@ bool lastThreeCommas(const char* begin, const char* end, const char* (&commas)[3
 
 }  // namespace
 
-double convertPrice(std::string_view priceText) {
-    if (const std::optional<double> value = shortPlainDecimal(priceText)) {
-        return *value;
-    }
+namespace {
+
+double convertOtherPrice(std::string_view priceText) {
     if (const std::optional<NanReading> nan = glibcNan(priceText)) {
         if (nan->outOfRange) {
             throw PriceConversionError(priceText, "stod argument out of range");
@@ -204,6 +255,18 @@ double convertPrice(std::string_view priceText) {
         throw PriceConversionError(priceText, "stod argument out of range");
     }
     return value;
+}
+
+}  // namespace
+
+double convertPrice(std::string_view priceText) {
+    double value = 0.0;
+    return shortPlainDecimal(priceText, value) ? value : convertOtherPrice(priceText);
+}
+
+double convertPriceInBuffer(std::string_view priceText) {
+    double value = 0.0;
+    return shortPlainDecimalInWord(priceText, value) ? value : convertOtherPrice(priceText);
 }
 
 std::optional<TickFields> findTickFields(std::string_view line) {

@@ -45,4 +45,8 @@ std::optional<TickRecord> parseTickLine(std::string_view line);
 // string-to-double conversion ("invalid stod argument", "stod argument out of range").
 double convertPrice(std::string_view priceText);
 
+// The same conversion for a price text that lies in a buffer holding at least 8 readable
+// bytes past its end, as the line reader's does: short prices are then read a word at a time.
+double convertPriceInBuffer(std::string_view priceText);
+
 }  // namespace vellumbrook

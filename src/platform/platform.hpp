@@ -46,8 +46,8 @@ class File {
 };
 
 struct OpenedFile {
-    File file;                // not open when the name cannot be opened for reading
-    bool rereadable = false;  // a regular file, to be read at any offset as often as needed
+    File file;                   // not open when the name cannot be opened for reading
+    bool rereadable = false;     // a regular file, to be read at any offset as often as needed
     std::uint64_t position = 0;  // where its reading starts
     std::string reason;          // why it could not be opened, in the system's words
 };
@@ -135,6 +135,9 @@ void discardBufferedOutput(std::FILE* stream);
 
 // Whether `stream` is a terminal (a Windows console) that a person is looking at.
 bool isTerminal(std::FILE* stream);
+// Whether `stream` writes to a regular file or to the null device, where nobody reads its
+// lines as they come.
+bool isFileOrNullDevice(std::FILE* stream);
 
 // Standard output and standard error write their bytes unchanged: a line ends with LF
 // alone on every system.

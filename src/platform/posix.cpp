@@ -249,6 +249,19 @@ bool isTerminal(std::FILE* stream) {
     return ::isatty(::fileno(stream)) != 0;
 }
 
+bool isFileOrNullDevice(std::FILE* stream) {
+    struct stat written {};
+    if (::fstat(::fileno(stream), &written) != 0) {
+        return false;
+    }
+    if (S_ISREG(written.st_mode)) {
+        return true;
+    }
+    struct stat null {};
+    return S_ISCHR(written.st_mode) && ::stat("/dev/null", &null) == 0 && S_ISCHR(null.st_mode) &&
+           written.st_rdev == null.st_rdev;
+}
+
 void useBinaryStandardStreams() {
     // Unix streams never change line ends.
 }

@@ -331,6 +331,18 @@ bool isTerminal(std::FILE* stream) {
     return ::_isatty(::_fileno(stream)) != 0 && ::GetConsoleMode(handle, &mode) != 0;
 }
 
+bool isFileOrNullDevice(std::FILE* stream) {
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    const DWORD type = ::GetFileType(handle);
+    if (type == FILE_TYPE_DISK) {
+        return true;
+    }
+    // NUL is a character device without a console mode. (So are serial and printer ports,
+    // which see the same bytes, only in fewer writes.)
+    DWORD mode = 0;
+    return type == FILE_TYPE_CHAR && ::GetConsoleMode(handle, &mode) == 0;
+}
+
 void useBinaryStandardStreams() {
     ::_setmode(::_fileno(stdout), _O_BINARY);
     ::_setmode(::_fileno(stderr), _O_BINARY);

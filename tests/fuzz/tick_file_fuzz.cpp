@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "candles/aggregation.hpp"
 #include "candles/candle_builder.hpp"
@@ -66,7 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CandleBuilder builder;
     builder.plan(ticks.lineCount, settings);
     try {
-        LineReader lines(ticks, 1 + size % 17);
+        const std::vector<ScanPath> paths = availableScanPaths();
+        LineReader lines(ticks, 1 + size % 17, paths[size % paths.size()]);
         builder.groupTicks(lines, candles);
     } catch (const PriceError&) {
         check(candles.empty(), "a failed build leaves rows behind");

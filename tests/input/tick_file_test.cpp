@@ -10,6 +10,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -23,11 +25,21 @@ using namespace std::string_literals;
 using testing::rewrite;
 using testing::tickFileOf;
 
-std::vector<std::string> secondPass(const TickFile& ticks, std::size_t bufferSize) {
-    LineReader reader(ticks, bufferSize);
+// The lines of the second pass; the fields it finds for each must be those that the scan of
+// the line alone finds, which the tick line tests hold to the tick pattern.
+std::vector<std::string> secondPass(const TickFile& ticks, std::size_t bufferSize,
+                                    ScanPath path = fastestScanPath()) {
+    LineReader reader(ticks, bufferSize, path);
     std::vector<std::string> lines;
-    for (std::string_view line; reader.nextLine(line);) {
-        lines.emplace_back(line);
+    for (LineReader::ScannedLine scanned; reader.nextLine(scanned);) {
+        lines.emplace_back(scanned.line);
+        const std::optional<TickFields> expected = findTickFields(scanned.line);
+        EXPECT_EQ(scanned.hasFields, expected.has_value())
+            << nameOf(path) << ::testing::PrintToString(lines.back());
+        if (expected && scanned.hasFields) {
+            EXPECT_EQ(scanned.fields.timeText, expected->timeText) << nameOf(path);
+            EXPECT_EQ(scanned.fields.priceText, expected->priceText) << nameOf(path);
+        }
     }
     return lines;
 }
@@ -40,7 +52,8 @@ struct FramingCase {
 
 class Framing : public ::testing::TestWithParam<FramingCase> {};
 
-// Every buffer size from one byte up puts the cut between two reads at every place.
+// Every buffer size from one byte up puts the cut between two reads at every place, and
+// every way of classifying the bytes must frame them alike.
 TEST_P(Framing, CountsAndCutsLinesTheSameWhereverTheReadsEnd) {
     const TickFile ticks = tickFileOf(GetParam().bytes);
     EXPECT_EQ(ticks.lineCount, static_cast<std::int32_t>(GetParam().lines.size()));
@@ -49,31 +62,78 @@ TEST_P(Framing, CountsAndCutsLinesTheSameWhereverTheReadsEnd) {
         const LineReader::Count count = counter.countLines(TickFile::kMaxLines);
         EXPECT_EQ(count.lines, ticks.lineCount) << "buffer " << bufferSize;
         EXPECT_EQ(count.bytes, ticks.byteCount) << "buffer " << bufferSize;
-        EXPECT_EQ(secondPass(ticks, bufferSize), GetParam().lines) << "buffer " << bufferSize;
+        for (const ScanPath path : availableScanPaths()) {
+            EXPECT_EQ(secondPass(ticks, bufferSize, path), GetParam().lines)
+                << "buffer " << bufferSize << ", " << nameOf(path);
+        }
+    }
+}
+
+// Lines drawn from the bytes that decide the framing and the fields, long and short, so that
+// line ends, commas and NULs fall on every side of the 64-byte blocks: each way of
+// classifying them must give every line and the fields its own scan gives.
+TEST(TickFile, EveryScanPathFindsTheFieldsOfEachLineOfARandomFile) {
+    const std::vector<std::string> pieces{",",
+                                          ",",
+                                          ",,",
+                                          "\r",
+                                          "\r\n",
+                                          "\n",
+                                          "\n",
+                                          std::string(1, '\0'),
+                                          "1.5",
+                                          "T",
+                                          "x",
+                                          std::string(23, 'a'),
+                                          std::string(61, 'b')};
+    std::mt19937_64 random(21);
+    for (int round = 0; round < 300; ++round) {
+        std::string bytes;
+        for (std::size_t count = random() % 60; count > 0; --count) {
+            bytes += pieces[random() % pieces.size()];
+        }
+        const TickFile ticks = tickFileOf(bytes);
+        const std::vector<std::string> expected = secondPass(ticks, 1, ScanPath::scalar);
+        for (const ScanPath path : availableScanPaths()) {
+            for (const std::size_t bufferSize :
+                 {std::size_t{7}, std::size_t{64}, std::size_t{100}, platform::kReadSize}) {
+                ASSERT_EQ(secondPass(ticks, bufferSize, path), expected)
+                    << nameOf(path) << ", buffer " << bufferSize << ::testing::PrintToString(bytes);
+            }
+        }
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     TickFile, Framing,
-    ::testing::Values(
-        FramingCase{"empty", "", {}}, FramingCase{"one_lf", "\n", {""}},
-        FramingCase{"crlf_and_no_final_lf", "a\r\nb", {"a", "b"}},
-        FramingCase{"final_lf_adds_no_line", "a\nb\n", {"a", "b"}},
-        FramingCase{"empty_lines_kept", "\n\na\n\n", {"", "", "a", ""}},
-        FramingCase{"lone_cr_stays", "a\rb\nc\r", {"a\rb", "c\r"}},
-        FramingCase{"only_one_cr_belongs_to_the_end", "a\r\r\n", {"a\r"}},
-        FramingCase{"end_of_data_byte",
-                    "a\nb\x1a"
-                    "c\nd\n",
-                    {"a", "b"}},
-        FramingCase{"end_of_data_after_lf",
-                    "a\n\x1a"
-                    "b\n",
-                    {"a"}},
-        FramingCase{"end_of_data_first", "\x1a\n", {}},
-        FramingCase{"cr_before_end_of_data", "a\r\x1a\n", {"a\r"}},
-        FramingCase{"nul_bytes_stay", "a\0b\n\0\n"s, {"a\0b"s, "\0"s}},
-        FramingCase{"long_line", std::string(40, 'x') + "\r\ny", {std::string(40, 'x'), "y"}}),
+    ::testing::Values(FramingCase{"empty", "", {}}, FramingCase{"one_lf", "\n", {""}},
+                      FramingCase{"crlf_and_no_final_lf", "a\r\nb", {"a", "b"}},
+                      FramingCase{"final_lf_adds_no_line", "a\nb\n", {"a", "b"}},
+                      FramingCase{"empty_lines_kept", "\n\na\n\n", {"", "", "a", ""}},
+                      FramingCase{"lone_cr_stays", "a\rb\nc\r", {"a\rb", "c\r"}},
+                      FramingCase{"only_one_cr_belongs_to_the_end", "a\r\r\n", {"a\r"}},
+                      FramingCase{"end_of_data_byte",
+                                  "a\nb\x1a"
+                                  "c\nd\n",
+                                  {"a", "b"}},
+                      FramingCase{"end_of_data_after_lf",
+                                  "a\n\x1a"
+                                  "b\n",
+                                  {"a"}},
+                      FramingCase{"end_of_data_first", "\x1a\n", {}},
+                      FramingCase{"cr_before_end_of_data", "a\r\x1a\n", {"a\r"}},
+                      FramingCase{"nul_bytes_stay", "a\0b\n\0\n"s, {"a\0b"s, "\0"s}},
+                      FramingCase{
+                          "long_line", std::string(40, 'x') + "\r\ny", {std::string(40, 'x'), "y"}},
+                      FramingCase{"fields_across_a_block_end",
+                                  std::string(60, 'x') + ",t,1.5,y\n,T,2,\n",
+                                  {std::string(60, 'x') + ",t,1.5,y", ",T,2,"}},
+                      FramingCase{"nul_a_block_before_the_fields",
+                                  "a\0"s + std::string(70, 'x') + ",t,1.5,y\n",
+                                  {"a\0"s + std::string(70, 'x') + ",t,1.5,y"}},
+                      FramingCase{"fields_of_a_line_over_three_blocks",
+                                  std::string(130, 'x') + ",t,1.5,y\r\n,\n",
+                                  {std::string(130, 'x') + ",t,1.5,y", ","}}),
     [](const ::testing::TestParamInfo<FramingCase>& info) { return std::string(info.param.name); });
 
 TEST(TickFile, LinesPastTheMostAreNeitherCountedNorRead) {

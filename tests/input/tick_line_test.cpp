@@ -132,6 +132,15 @@ TEST_P(BadPrices, FieldsAreThoseThePatternCaptures) {
 }
 #endif
 
+// The two conversions: the one for any text, and the one for a text with bytes to spare
+// behind it, as in a line.
+using Conversion = double (*)(const std::string& text);
+const Conversion kConversions[] = {[](const std::string& text) { return convertPrice(text); },
+                                   [](const std::string& text) {
+                                       const std::string line = text + ",xxxxxxxx";
+                                       return convertPriceInBuffer({line.data(), text.size()});
+                                   }};
+
 // Whatever path a price text takes, it must come out as strtod reads it.
 TEST(ConvertPrice, AgreesWithStrtod) {
     std::mt19937_64 random(11);
@@ -170,9 +179,11 @@ TEST(ConvertPrice, AgreesWithStrtod) {
     }
     for (const std::string& text : texts) {
         const double expected = std::strtod(text.c_str(), nullptr);
-        const double got = convertPrice(text);
-        ASSERT_EQ(std::signbit(got), std::signbit(expected)) << text;
-        ASSERT_EQ(got, expected) << text;
+        for (const Conversion convert : kConversions) {
+            const double got = convert(text);
+            ASSERT_EQ(std::signbit(got), std::signbit(expected)) << text;
+            ASSERT_EQ(got, expected) << text;
+        }
     }
 }
 
@@ -211,16 +222,18 @@ TEST(ConvertPrice, GivesWhatGlibcStrtodGaveForEveryTextOfTheTable) {
         const std::string result = line.substr(0, tab);
         const std::uint64_t bits = std::stoull(line.substr(tab + 1, 16), nullptr, 16);
         const std::string text = unescaped(line.substr(tab + 18));
-        try {
-            const double value = convertPrice(text);
-            std::uint64_t got = 0;
-            std::memcpy(&got, &value, sizeof got);
-            ASSERT_EQ(result, "ok") << line;
-            ASSERT_EQ(got, bits) << line;
-        } catch (const PriceConversionError& error) {
-            ASSERT_EQ(error.what(), std::string(result == "range" ? "stod argument out of range"
-                                                                  : "invalid stod argument"))
-                << line;
+        for (const Conversion convert : kConversions) {
+            try {
+                const double value = convert(text);
+                std::uint64_t got = 0;
+                std::memcpy(&got, &value, sizeof got);
+                ASSERT_EQ(result, "ok") << line;
+                ASSERT_EQ(got, bits) << line;
+            } catch (const PriceConversionError& error) {
+                ASSERT_EQ(error.what(), std::string(result == "range" ? "stod argument out of range"
+                                                                      : "invalid stod argument"))
+                    << line;
+            }
         }
     }
     EXPECT_GE(checked, 20000);

@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <random>
 #include <string>
 
 namespace vellumbrook {
@@ -38,6 +43,38 @@ INSTANTIATE_TEST_SUITE_P(
                       NumberCase{1e300, "1e+300"}, NumberCase{5e-324, "4.94066e-324"},
                       NumberCase{HUGE_VAL, "inf"}, NumberCase{-HUGE_VAL, "-inf"},
                       NumberCase{NAN, "nan"}, NumberCase{-NAN, "-nan"}));
+
+// Doubles of every magnitude, and many of the range prices take, ties between two roundings
+// among them: each must be written as the general format with precision 6 writes it
+// (std::to_chars here, on every system; glibc's printf as well where it is the C library).
+TEST(CsvWriter, NumbersMatchTheGeneralFormatOverTheWholeRange) {
+    std::mt19937_64 random(6);
+    for (int round = 0; round < 1000000; ++round) {
+        double value = 0;
+        const std::uint64_t bits = random();
+        if (round % 3 == 0) {
+            std::memcpy(&value, &bits, sizeof value);
+        } else if (round % 3 == 1) {
+            value = static_cast<double>(bits % 2000000000) / std::pow(10.0, bits >> 58 & 15);
+        } else {
+            value = static_cast<double>(bits % 1000000) + 0.5;  // ties at the sixth digit
+        }
+        if (!std::isfinite(value)) {
+            continue;
+        }
+        std::string out;
+        appendNumber(out, value);
+        char expected[64];
+        char* end = std::to_chars(std::begin(expected), std::end(expected), value,
+                                  std::chars_format::general, 6)
+                        .ptr;
+        ASSERT_EQ(out, std::string(std::begin(expected), end)) << bits;
+#ifdef __GLIBC__
+        std::snprintf(expected, sizeof expected, "%g", value);
+        ASSERT_EQ(out, expected) << bits;
+#endif
+    }
+}
 
 TEST(CsvWriter, HeaderVariants) {
     CsvLayout layout;
