@@ -60,17 +60,16 @@ bool shortPlainDecimal(std::string_view text, double& value) {
     return true;
 }
 
-// shortPlainDecimal for a text of at most 8 bytes after its sign, read as one 64-bit word
-// from a buffer that holds 8 bytes from its start: the digits are checked, the point taken
-// out and the digits turned into their number a word at a time. Nothing for any other text.
-bool shortPlainDecimalInWord(std::string_view text, double& value) {
+}  // namespace
+
+bool readShortDecimal(std::string_view text, ShortDecimal& price) {
     if constexpr (std::endian::native != std::endian::little) {
-        return shortPlainDecimal(text, value);
+        return false;
     }
     const bool negative = !text.empty() && text.front() == '-';
     const std::size_t size = text.size() - (negative ? 1 : 0);
     if (size == 0 || size > 8) {
-        return shortPlainDecimal(text, value);
+        return false;
     }
     constexpr std::uint64_t kOnes = 0x0101010101010101;
     std::uint64_t word = 0;
@@ -84,13 +83,13 @@ bool shortPlainDecimalInWord(std::string_view text, double& value) {
     const std::uint64_t notPoint = word ^ (kOnes * '.');
     const std::uint64_t points =
         ~(((notPoint & (kOnes * 0x7f)) + kOnes * 0x7f) | notPoint | kOnes * 0x7f);
-    int fractionDigits = 0;
+    int scale = 0;
     if (points != 0) {
         if ((points & (points - 1)) != 0 || size == 1) {
             return false;  // two points, or a point alone
         }
         const int pointByte = std::countr_zero(points) / 8;
-        fractionDigits = 7 - pointByte;
+        scale = 7 - pointByte;
         // The bytes below the point move up over it, and a '0' comes in at the bottom.
         const std::uint64_t below = (std::uint64_t{1} << (8 * pointByte)) - 1;
         const std::uint64_t point = (points >> 7) * 0xff;
@@ -105,10 +104,18 @@ bool shortPlainDecimalInWord(std::string_view text, double& value) {
     digits = (digits * 2561) >> 8 & 0x00ff00ff00ff00ff;
     digits = (digits * 6553601) >> 16 & 0x0000ffff0000ffff;
     digits = (digits * 42949672960001) >> 32;
-    const double magnitude = static_cast<double>(digits) / kExactPowersOfTen[fractionDigits];
-    value = negative ? -magnitude : magnitude;
+    price = ShortDecimal::of(negative, static_cast<std::int64_t>(digits), scale);
     return true;
 }
+
+double ShortDecimal::value() const {
+    const std::int64_t signedDigits = packed >> 1;
+    const double magnitude = static_cast<double>(signedDigits < 0 ? -signedDigits : signedDigits) /
+                             kExactPowersOfTen[scale];
+    return (packed & 1) != 0 ? -magnitude : magnitude;
+}
+
+namespace {
 
 bool isCSpace(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
@@ -262,11 +269,6 @@ double convertOtherPrice(std::string_view priceText) {
 double convertPrice(std::string_view priceText) {
     double value = 0.0;
     return shortPlainDecimal(priceText, value) ? value : convertOtherPrice(priceText);
-}
-
-double convertPriceInBuffer(std::string_view priceText) {
-    double value = 0.0;
-    return shortPlainDecimalInWord(priceText, value) ? value : convertOtherPrice(priceText);
 }
 
 std::optional<TickFields> findTickFields(std::string_view line) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -45,8 +46,25 @@ std::optional<TickRecord> parseTickLine(std::string_view line);
 // string-to-double conversion ("invalid stod argument", "stod argument out of range").
 double convertPrice(std::string_view priceText);
 
-// The same conversion for a price text that lies in a buffer holding at least 8 readable
-// bytes past its end, as the line reader's does: short prices are then read a word at a time.
-double convertPriceInBuffer(std::string_view priceText);
+// A price written as a plain decimal of at most 8 digits, such as 1.10345 or -12: its value
+// is the signed digits over 10 to the scale. Packed as the signed digits times 2, plus 1 for
+// a minus sign, so that -0 keeps its sign and comparing `packed >> 1` of two prices of one
+// scale orders them as their doubles are ordered: no two such decimals round to one double
+// unless they are equal.
+struct ShortDecimal {
+    std::int64_t packed = 0;
+    int scale = 0;
+
+    static ShortDecimal of(bool negative, std::int64_t digits, int scale) {
+        return {(negative ? -digits : digits) * 2 + (negative ? 1 : 0), scale};
+    }
+    std::int64_t order() const { return packed >> 1; }
+    // digits / 10^scale correctly rounded, as strtod reads the text.
+    double value() const;
+};
+
+// Reads a short decimal from a text that lies in a buffer holding at least 8 readable bytes
+// past its end, a word at a time; false for any other text.
+bool readShortDecimal(std::string_view text, ShortDecimal& price);
 
 }  // namespace vellumbrook

@@ -132,13 +132,16 @@ TEST_P(BadPrices, FieldsAreThoseThePatternCaptures) {
 }
 #endif
 
-// The two conversions: the one for any text, and the one for a text with bytes to spare
-// behind it, as in a line.
+// The two conversions: the one for any text, and the one for a short decimal with bytes to
+// spare behind it, as in a line, which leaves any other text to the first.
 using Conversion = double (*)(const std::string& text);
 const Conversion kConversions[] = {[](const std::string& text) { return convertPrice(text); },
                                    [](const std::string& text) {
                                        const std::string line = text + ",xxxxxxxx";
-                                       return convertPriceInBuffer({line.data(), text.size()});
+                                       ShortDecimal decimal;
+                                       return readShortDecimal({line.data(), text.size()}, decimal)
+                                                  ? decimal.value()
+                                                  : convertPrice(text);
                                    }};
 
 // Whatever path a price text takes, it must come out as strtod reads it.
