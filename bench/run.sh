@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
 # Speed and memory of the converter on large generated tick files, as ratios measured in one
-# run on this machine: against an awk script doing the same default conversion (under mawk),
-# and against `wc -l`; peak memory against its budget of 16 MiB + 192 bytes per kept candle,
-# for the file and for the same bytes through a pipe.
+# run on this machine: against `cat FILE > /dev/null` (one reading of the bytes), an awk
+# script doing the same default conversion (under mawk) and `wc -l`; peak memory against its
+# budget of 16 MiB + 192 bytes per kept candle, for the file and for the same bytes through a
+# pipe.
 #   usage: bench/run.sh [LINES ...]     (default: 1000000 10000000)
 #          bench/run.sh --huge          (adds the 10,000,000-line file ten times over:
 #                                        100,000,000 lines, about 4.7 GB of disk)
+#          bench/run.sh --against=REV   (also builds commit REV in a worktree, times it beside
+#                                        this build and checks that both write the same bytes)
+#          bench/run.sh --wine          (also the Windows build under Wine, on the files under
+#                                        1 GiB: the same bytes, and its time)
 #          bench/run.sh --hostile       (huge lines, garbage, extreme options; checked)
 # Files are generated once into bench/data/ (about 47 bytes a line) and reused.
 set -euo pipefail
@@ -28,8 +33,28 @@ done
 
 huge=0
 sizes=()
+compare=()
 for word in "$@"; do
-    if [ "$word" = "--huge" ]; then huge=1; else sizes+=("$word"); fi
+    case "$word" in
+        --huge) huge=1 ;;
+        --against=*)
+            rev=${word#--against=}
+            tree=bench/data/against-$rev
+            if [ ! -d "$tree" ]; then
+                git worktree add --detach "$tree" "$rev" >/dev/null
+            fi
+            cmake -S "$tree" -B "$tree/build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+            cmake --build "$tree/build" --target vellumbrook -j 2 >/dev/null
+            compare+=(--against "$tree/build/src/vellumbrook")
+            ;;
+        --wine)
+            cmake --preset windows >/dev/null
+            cmake --build build/windows --target vellumbrook -j 2 >/dev/null
+            compare+=(--windows build/windows/src/vellumbrook.exe)
+            export WINEDEBUG=-all
+            ;;
+        *) sizes+=("$word") ;;
+    esac
 done
 [ ${#sizes[@]} -gt 0 ] || sizes=(1000000 10000000)
 if [ "$huge" -eq 1 ] && [[ " ${sizes[*]} " != *" 10000000 "* ]]; then
@@ -56,4 +81,4 @@ if [ "$huge" -eq 1 ]; then
     files+=("$file")
 fi
 
-python3 bench/measure.py "$build/src/vellumbrook" bench/convert.awk "${files[@]}"
+python3 bench/measure.py "${compare[@]}" "$build/src/vellumbrook" bench/convert.awk "${files[@]}"

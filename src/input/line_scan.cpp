@@ -32,20 +32,31 @@ template <typename CountBits>
                                             CountBits countBits) {
     const auto commaCount = static_cast<std::uint32_t>(countBits(mask.commas));
     std::uint64_t commas = mask.commas;
-    for (std::uint32_t taken = 0; taken < 8 || taken < commaCount; ++taken) {
+    // A count fixed at compile time, so that the compiler unrolls the loop.
+    constexpr std::uint32_t kCommasAtOnce = 8;
+    for (std::uint32_t taken = 0; taken < kCommasAtOnce; ++taken) {
+        commaOut[taken] = base + static_cast<std::uint32_t>(std::countr_zero(commas));
+        commas &= commas - 1;
+    }
+    for (std::uint32_t taken = kCommasAtOnce; taken < commaCount; ++taken) {
         commaOut[taken] = base + static_cast<std::uint32_t>(std::countr_zero(commas));
         commas &= commas - 1;
     }
     const auto lineFeedCount = static_cast<std::uint32_t>(countBits(mask.lineFeeds));
     std::uint64_t lineFeeds = mask.lineFeeds;
     const auto commasBefore = static_cast<std::uint32_t>(commaOut - index.commas.data());
-    for (std::uint32_t taken = 0; taken < 2 || taken < lineFeedCount; ++taken) {
+    const auto addLineEnd = [&](std::uint32_t taken) {
         const std::uint64_t below = (lineFeeds & (0 - lineFeeds)) - 1;
         const std::uint32_t nuls = mask.nuls == 0 ? 0 : countBits(mask.nuls & below);
         endOut[taken] = {base + static_cast<std::uint32_t>(std::countr_zero(lineFeeds)),
                          commasBefore + static_cast<std::uint32_t>(countBits(mask.commas & below)),
                          index.nuls + nuls};
         lineFeeds &= lineFeeds - 1;
+    };
+    addLineEnd(0);
+    addLineEnd(1);
+    for (std::uint32_t taken = 2; taken < lineFeedCount; ++taken) {
+        addLineEnd(taken);
     }
     commaOut += commaCount;
     endOut += lineFeedCount;

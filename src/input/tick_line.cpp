@@ -62,52 +62,6 @@ bool shortPlainDecimal(std::string_view text, double& value) {
 
 }  // namespace
 
-bool readShortDecimal(std::string_view text, ShortDecimal& price) {
-    if constexpr (std::endian::native != std::endian::little) {
-        return false;
-    }
-    const bool negative = !text.empty() && text.front() == '-';
-    const std::size_t size = text.size() - (negative ? 1 : 0);
-    if (size == 0 || size > 8) {
-        return false;
-    }
-    constexpr std::uint64_t kOnes = 0x0101010101010101;
-    std::uint64_t word = 0;
-    std::memcpy(&word, text.data() + (negative ? 1 : 0), 8);
-    // The text's bytes moved to the top of the word, the first in the lowest of them, with
-    // '0's in front: the digits then stand where an 8-digit number has them.
-    const unsigned padding = 8 * static_cast<unsigned>(8 - size);
-    if (padding > 0) {
-        word = word << padding | (((std::uint64_t{1} << padding) - 1) & (kOnes * '0'));
-    }
-    const std::uint64_t notPoint = word ^ (kOnes * '.');
-    const std::uint64_t points =
-        ~(((notPoint & (kOnes * 0x7f)) + kOnes * 0x7f) | notPoint | kOnes * 0x7f);
-    int scale = 0;
-    if (points != 0) {
-        if ((points & (points - 1)) != 0 || size == 1) {
-            return false;  // two points, or a point alone
-        }
-        const int pointByte = std::countr_zero(points) / 8;
-        scale = 7 - pointByte;
-        // The bytes below the point move up over it, and a '0' comes in at the bottom.
-        const std::uint64_t below = (std::uint64_t{1} << (8 * pointByte)) - 1;
-        const std::uint64_t point = (points >> 7) * 0xff;
-        word = (word & ~below & ~point) | (word & below) << 8 | '0';
-    }
-    const bool allDigits = (word & (kOnes * 0xf0)) == kOnes * 0x30 &&
-                           ((word + kOnes * 0x06) & (kOnes * 0xf0)) == kOnes * 0x30;
-    if (!allDigits) {
-        return false;
-    }
-    std::uint64_t digits = word & (kOnes * 0x0f);
-    digits = (digits * 2561) >> 8 & 0x00ff00ff00ff00ff;
-    digits = (digits * 6553601) >> 16 & 0x0000ffff0000ffff;
-    digits = (digits * 42949672960001) >> 32;
-    price = ShortDecimal::of(negative, static_cast<std::int64_t>(digits), scale);
-    return true;
-}
-
 double ShortDecimal::value() const {
     const std::int64_t signedDigits = packed >> 1;
     const double magnitude = static_cast<double>(signedDigits < 0 ? -signedDigits : signedDigits) /

@@ -90,10 +90,12 @@ TEST(AggregateGroup, NansAreLeftOutOfHighAndLow) {
 }
 
 // High and low must be the ends of a stable ascending sort by less-than, also for runs of
-// equal values and zeros of both signs.
+// equal values and zeros of both signs, and whether the prices are short decimals of one
+// scale, of several, or other numbers; the close is the first price and the open the last.
 TEST(AggregateGroup, HighAndLowMatchAStableSort) {
     std::mt19937 random(7);
-    const std::vector<std::string> values{"0", "-0", "1", "-1", "2.5", "-2.5", "1e300", "-1e300"};
+    const std::vector<std::string> values{"0",    "-0",  "1",    "-1",    "2.5",    "-2.5",
+                                          "2.50", "0.0", "-0.0", "1e300", "-1e300", "2.49"};
     for (int round = 0; round < 2000; ++round) {
         std::vector<std::string> lines;
         std::vector<double> prices;
@@ -103,8 +105,12 @@ TEST(AggregateGroup, HighAndLowMatchAStableSort) {
             lines.push_back("S,T," + text + ",x");
             prices.push_back(std::stod(text));
         }
-        std::stable_sort(prices.begin(), prices.end());
         const CandleRecord record = aggregate(lines);
+        ASSERT_EQ(std::signbit(record.close), std::signbit(prices.front()));
+        ASSERT_EQ(record.close, prices.front());
+        ASSERT_EQ(std::signbit(record.open), std::signbit(prices.back()));
+        ASSERT_EQ(record.open, prices.back());
+        std::stable_sort(prices.begin(), prices.end());
         ASSERT_EQ(std::signbit(record.low), std::signbit(prices.front()));
         ASSERT_EQ(std::signbit(record.high), std::signbit(prices.back()));
         ASSERT_EQ(record.low, prices.front());
