@@ -47,10 +47,8 @@ template <typename CountBits>
     const auto commasBefore = static_cast<std::uint32_t>(commaOut - index.commas.data());
     const auto addLineEnd = [&](std::uint32_t taken) {
         const std::uint64_t below = (lineFeeds & (0 - lineFeeds)) - 1;
-        const std::uint32_t nuls = mask.nuls == 0 ? 0 : countBits(mask.nuls & below);
         endOut[taken] = {base + static_cast<std::uint32_t>(std::countr_zero(lineFeeds)),
-                         commasBefore + static_cast<std::uint32_t>(countBits(mask.commas & below)),
-                         index.nuls + nuls};
+                         commasBefore + static_cast<std::uint32_t>(countBits(mask.commas & below))};
         lineFeeds &= lineFeeds - 1;
     };
     addLineEnd(0);
@@ -60,7 +58,7 @@ template <typename CountBits>
     }
     commaOut += commaCount;
     endOut += lineFeedCount;
-    index.nuls += mask.nuls == 0 ? 0 : countBits(mask.nuls);
+    index.anyNul = index.anyNul || mask.nuls != 0;
 }
 
 // Classifies and indexes the blocks with `classify`; the last holds `lastBytes` bytes of data.
@@ -76,7 +74,7 @@ template <typename Classify, typename CountBits>
     std::uint32_t* commaOut = index.commas.data();
     LineEnd* endOut = index.lineEnds.data() + 1;  // after the run's start
     index.lineEnds[0] = {};
-    index.nuls = 0;
+    index.anyNul = false;
     for (std::size_t block = 0; block < count; ++block, bytes += 64) {
         BlockMasks mask = classify(bytes);
         if (block + 1 == count && lastBytes < 64) {

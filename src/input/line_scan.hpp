@@ -21,11 +21,10 @@ struct BlockMasks {
 enum class ScanPath { scalar, sse2, avx2 };
 
 // A line feed of a run of classified blocks: its offset from the run's first byte, and how
-// many commas and NULs the run holds before it.
+// many commas the run holds before it.
 struct LineEnd {
     std::uint32_t at = 0;
     std::uint32_t commasBefore = 0;
-    std::uint32_t nulsBefore = 0;
 };
 
 // The line feeds and commas of a run of blocks, in order. lineEnds[0] stands for the run's
@@ -35,7 +34,7 @@ struct BlockIndex {
     std::vector<std::uint32_t> commas;  // their offsets from the run's first byte
     std::vector<LineEnd> lineEnds;
     std::size_t lineCount = 0;
-    std::uint32_t nuls = 0;
+    bool anyNul = false;  // in the run
 };
 
 // Classifies and indexes `count` blocks of 64 bytes from `bytes` (at most 2^25, so that

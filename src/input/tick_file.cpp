@@ -156,11 +156,9 @@ bool LineReader::classifyMore() {
     const std::size_t blocks = std::min(ended_ ? (size + 63) / 64 : size / 64, kMostBlocks);
     scanBlocks_(buffer_.data() + scan_, blocks, std::min<std::size_t>(size - 64 * (blocks - 1), 64),
                 index_);
-    if (begin_ < scan_) {
-        // The unfinished line began before this run, whose commas alone cannot tell its
-        // fields: counting it as holding a NUL sends it to the search of the whole line.
-        index_.lineEnds[0].nulsBefore = UINT32_MAX;
-    }
+    // The commas of a run alone cannot tell the fields of a line that began before it, nor of
+    // one holding a NUL; the masks tell only whether the run holds one.
+    slowLines_ = index_.anyNul ? index_.lineCount : begin_ < scan_ ? 1 : 0;
     runBase_ = scan_;
     lineIndex_ = 1;
     scan_ += std::min(size, 64 * blocks);

@@ -128,6 +128,7 @@ class LineReader {
     BlockIndex index_;
     std::size_t runBase_ = 0;
     std::size_t lineIndex_ = 1;
+    std::size_t slowLines_ = 0;  // the run's lines, from the first, that are searched whole
     std::uint64_t consumed_ = 0;
     bool ended_ = false;
     bool shrunk_ = false;  // the data ended before the counted bytes
@@ -138,15 +139,16 @@ class LineReader {
 // Hands on the next line of the classified run. Lines are read on every tick, so this is
 // kept where the caller can inline it.
 inline void LineReader::takeLine(ScannedLine& scanned) {
-    const LineEnd& before = index_.lineEnds[lineIndex_ - 1];
-    const LineEnd& end = index_.lineEnds[lineIndex_];
-    ++lineIndex_;
+    const std::size_t number = lineIndex_++;
+    const LineEnd& before = index_.lineEnds[number - 1];
+    const LineEnd& end = index_.lineEnds[number];
     const std::size_t lineFeed = runBase_ + end.at;
     const char* at = buffer_.data();
     const std::size_t length = lineFeed - begin_;
     scanned.line = {at + begin_, length > 0 && at[lineFeed - 1] == '\r' ? length - 1 : length};
-    if (end.nulsBefore != before.nulsBefore) {
-        // The examined text ends at the line's first NUL.
+    if (number <= slowLines_) {
+        // A NUL in the run (the examined text ends at a line's first NUL), or the run's
+        // first line began before it: the line is searched whole.
         scanned.setFields(findTickFields(scanned.line));
     } else if (end.commasBefore - before.commasBefore >= 3) {
         const std::uint32_t* commas = index_.commas.data() + end.commasBefore;
