@@ -48,21 +48,6 @@ def best_of(runs, argv, **kwargs):
     return min(r[0] for r in results), max(r[1] for r in results)
 
 
-def same_output(converter, awk_script, path):
-    """Both CSVs of the default conversion, compared byte for byte; the awk time with it."""
-    with tempfile.TemporaryFile() as ours, tempfile.TemporaryFile() as theirs:
-        run([converter, "-f", path], stdout=ours)
-        seconds, _ = run(["mawk", "-f", awk_script, "FS=@", path, "FS=,", path], stdout=theirs)
-        ours.seek(0)
-        theirs.seek(0)
-        while True:
-            a, b = ours.read(MIB), theirs.read(MIB)
-            if a != b:
-                sys.exit(f"the awk script and the converter disagree on {path}")
-            if not a:
-                return seconds
-
-
 # Option sets whose output is compared byte for byte with the other builds'.
 COMPARED_OPTIONS = ([], ["-t", "7", "-c", "50", "-m", "3", "-i", "2", "-j", "5"])
 
@@ -80,6 +65,13 @@ def same_bytes(argv_a, argv_b, what):
                 sys.exit(f"{what} differs: {argv_a} and {argv_b}")
             if not x:
                 return seconds
+
+
+def same_output(converter, awk_script, path):
+    """Both CSVs of the default conversion, compared byte for byte; the awk time with it."""
+    return same_bytes([converter, "-f", path],
+                      ["mawk", "-f", awk_script, "FS=@", path, "FS=,", path],
+                      "the awk script's CSV")
 
 
 def main():
