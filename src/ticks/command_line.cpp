@@ -115,8 +115,7 @@ bool applyLayoutOption(Layout& layout, const std::string& name, const std::strin
         layout.headers = {value};
         layout.header = Layout::Header::check;
     } else if (name == "time-format") {
-        layout.time = value == "epoch" ? TimeFormat{TimeFormat::Kind::epoch, ""}
-                                       : TimeFormat{TimeFormat::Kind::pattern, value};
+        layout.time = timeFormatNamed(value);
         if (value.empty() || !isTimePattern(value)) {
             return bad();
         }
@@ -368,8 +367,9 @@ std::string helpText() {
            "      --header-text=LINE  the first line must be LINE\n"
            "      --time-column=N[,M] the time in column N, or the date in N and the time in M\n"
            "      --time-format=FMT   Y M D h m s f for digits, e.g. 'YYYYMMDD hh:mm:ss.fff',\n"
-           "                          each field's letters together; epoch for milliseconds\n"
-           "                          since 1970 (microseconds from 16 digits)\n"
+           "                          each field's letters together; epoch-s, epoch-ms or\n"
+           "                          epoch-us for seconds, milliseconds or microseconds since\n"
+           "                          1970 (epoch is epoch-ms)\n"
            "      --bid-column=N, --ask-column=N, --price-column=N   (columns count from 1)\n"
            "\n"
            "Exit status: 0 when every file was rewritten, 1 when one could not be (one line on\n"

@@ -306,8 +306,7 @@ class alignas(64) Rewriter {
           outputCap_(2 * std::max<std::uint64_t>(settings.pieceSize, 1)) {
         // A comma in the time text would end the converter's field; none can stand in a
         // pattern's own characters unless the pattern has one.
-        patternSize_ = layout.time.kind == TimeFormat::Kind::epoch ||
-                               layout.time.pattern.find(',') != std::string::npos
+        patternSize_ = layout.time.isEpoch() || layout.time.pattern.find(',') != std::string::npos
                            ? 0
                            : layout.time.pattern.size();
     }
