@@ -13,8 +13,6 @@ namespace vellumbrook::ticks {
 
 namespace {
 
-constexpr std::string_view kVersion = "vellumbrook-ticks 1.0.0";
-
 std::optional<int> columnNumber(std::string_view text) {
     int value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -375,24 +373,6 @@ std::string helpText() {
            "Exit status: 0 when every file was rewritten, 1 when one could not be (one line on\n"
            "standard error says where and why; -o then leaves no file), 2 for a bad command "
            "line.\n";
-}
-
-int runTicksProgram(int argc, char** argv) {
-    const Command command = readCommandLine(argc, argv);
-    switch (command.action) {
-        case Command::Action::help:
-            std::fputs(helpText().c_str(), stdout);
-            return std::fflush(stdout) == 0 ? 0 : 1;
-        case Command::Action::version:
-            std::printf("%s\n", kVersion.data());
-            return std::fflush(stdout) == 0 ? 0 : 1;
-        case Command::Action::fail:
-            std::fprintf(stderr, "vellumbrook-ticks: %s\n", command.error.c_str());
-            return 2;
-        case Command::Action::rewrite:
-            break;
-    }
-    return rewriteTicks(command.settings, stdout, stderr);
 }
 
 }  // namespace vellumbrook::ticks

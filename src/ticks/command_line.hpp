@@ -1,10 +1,13 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
-#include "ticks/rewrite.hpp"
+#include "ticks/settings.hpp"
 
 namespace vellumbrook::ticks {
+
+inline constexpr std::string_view kVersion = "vellumbrook-ticks 1.0.0";
 
 // What the command line asks for: a run with its settings, the help or version text, or
 // nothing but the error that says why not.
@@ -21,9 +24,5 @@ Command readCommandLine(int argc, char** argv);
 
 // The help screen.
 std::string helpText();
-
-// The whole program: reads the command line, then writes the help or the version, or the
-// ticks. Exit status 0, 1 for an input that cannot be rewritten, 2 for a bad command line.
-int runTicksProgram(int argc, char** argv);
 
 }  // namespace vellumbrook::ticks

@@ -1,7 +1,7 @@
 #include "platform/platform.hpp"
-#include "ticks/command_line.hpp"
+#include "ticks/driver.hpp"
 
 int main(int argc, char** argv) {
     vellumbrook::platform::useBinaryStandardStreams();
-    return vellumbrook::ticks::runTicksProgram(argc, argv);
+    return vellumbrook::ticks::runTicksProgram(argc, argv, stdout, stderr);
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <system_error>
 
-#include "ticks/source.hpp"
+#include "ticks/messages.hpp"
 
 namespace vellumbrook::ticks {
 
@@ -19,7 +19,7 @@ Pieces::Pieces(std::vector<Task> tasks, std::size_t threads, std::function<Reade
                 try {
                     read = makeReader();
                 } catch (const std::exception& error) {
-                    const std::string why = std::string(kProgram) + ": " + error.what();
+                    const std::string why = stopFor(error).message;
                     read = [why](Piece& piece) { piece.stop = why; };
                 }
                 work(read);

@@ -3,23 +3,22 @@
 #include <algorithm>
 #include <vector>
 
-#include "output/quoted.hpp"
 #include "ticks/backward_lines.hpp"
 
 namespace vellumbrook::ticks {
 
-std::string where(const Source& source, std::int64_t line) {
-    return std::string(kProgram) + ": " + source.name + ":" + std::to_string(line) + ": ";
+std::int64_t lineNumberOf(const Source& source, std::uint64_t start) {
+    return lineNumberAt(source.file, source.begin, start);
 }
 
 [[noreturn]] void stopAtLine(const Source& source, std::uint64_t start, std::string_view what,
                              std::string_view text) {
-    throw Stop{where(source, lineNumberAt(source.file, source.begin, start)) + std::string(what) +
-               ": " + output::quoted(text)};
+    throw stopAtLineOf(source.name, lineNumberOf(source, start),
+                       std::string(what) + ": " + shown(text));
 }
 
 [[noreturn]] void stopWithFile(const Source& source, std::string_view what) {
-    throw Stop{std::string(kProgram) + ": " + source.name + ": " + std::string(what)};
+    throw stopInFile(source.name, what);
 }
 
 namespace {

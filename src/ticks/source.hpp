@@ -6,15 +6,9 @@
 
 #include "output/progress.hpp"
 #include "platform/platform.hpp"
+#include "ticks/messages.hpp"
 
 namespace vellumbrook::ticks {
-
-inline constexpr std::string_view kProgram = "vellumbrook-ticks";
-
-// Ends the run: the one line that says why, already made.
-struct Stop {
-    std::string message;
-};
 
 // One input made ready for reading backwards: a rereadable file of UTF-8 lines, the bytes
 // [begin, end) of `file`.
@@ -33,8 +27,8 @@ Source openSource(const std::string& name, Progress& progress);
 // Up to `most` bytes from the start of the text.
 std::string firstBytes(const Source& source, std::size_t most);
 
-// "vellumbrook-ticks: NAME:LINE: "
-std::string where(const Source& source, std::int64_t line);
+// The number of the line that starts at byte `start`, counting from 1.
+std::int64_t lineNumberOf(const Source& source, std::uint64_t start);
 
 // Stop with "NAME:LINE: WHAT: 'TEXT'" for the line that starts at byte `start`.
 [[noreturn]] void stopAtLine(const Source& source, std::uint64_t start, std::string_view what,

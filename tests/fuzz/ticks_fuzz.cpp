@@ -7,7 +7,7 @@
 #include <string>
 
 #include "fuzz/check.hpp"
-#include "ticks/rewrite.hpp"
+#include "ticks/driver.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ticks/rewrite.hpp"
+#include "ticks/driver.hpp"
 
 #include <gtest/gtest.h>
 
@@ -53,15 +53,9 @@ TEST_P(Rewrite, WritesTheTicksNewestFirstOrSaysWhyNot) {
         for (std::string& word : words) {
             argv.push_back(word.data());
         }
-        Command command = readCommandLine(static_cast<int>(argv.size()), argv.data());
-        command.settings.pieceSize = pieceSize;
         std::FILE* messages = std::tmpfile();
-        int status = 2;
-        if (command.action == Command::Action::fail) {
-            std::fprintf(messages, "vellumbrook-ticks: %s\n", command.error.c_str());
-        } else {
-            status = rewriteTicks(command.settings, stdout, messages);
-        }
+        const int status = runTicksProgram(static_cast<int>(argv.size()), argv.data(), stdout,
+                                           messages, pieceSize);
         const std::string said = testing::readAndClose(messages);
         EXPECT_EQ(said, GetParam().messages);
         EXPECT_EQ(status, GetParam().status);

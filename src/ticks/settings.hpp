@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,11 +21,5 @@ struct TicksSettings {
     // Files are read in pieces of about this many bytes, side by side; tests make them small.
     std::uint64_t pieceSize = std::uint64_t{512} << 10;
 };
-
-// Writes the ticks of every file, newest first, as the converter's input lines
-// "SYMBOL,TIME,PRICE,QUOTE", to `out` or to the output file, checking that the times never
-// go back. Messages go to `messages`. Returns the exit status: 0, or 1 after one error line
-// (an output file is then not left behind).
-int rewriteTicks(const TicksSettings& settings, std::FILE* out, std::FILE* messages);
 
 }  // namespace vellumbrook::ticks

@@ -1,0 +1,193 @@
+#include "ticks/driver.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "output/output_file.hpp"
+#include "output/progress.hpp"
+#include "platform/platform.hpp"
+#include "ticks/backward_lines.hpp"
+#include "ticks/command_line.hpp"
+#include "ticks/first_failure.hpp"
+#include "ticks/line_rewriter.hpp"
+#include "ticks/messages.hpp"
+#include "ticks/output_sink.hpp"
+#include "ticks/pieces.hpp"
+#include "ticks/source.hpp"
+#include "ticks/tick_order.hpp"
+
+namespace vellumbrook::ticks {
+
+namespace {
+
+// Each source from its end, the last source first, in pieces of whole lines.
+std::vector<Pieces::Task> piecesOf(const std::vector<Source>& sources, std::uint64_t pieceSize) {
+    std::vector<Pieces::Task> tasks;
+    for (std::size_t i = sources.size(); i-- > 0;) {
+        const Source& source = sources[i];
+        if (source.begin >= source.end) {
+            continue;
+        }
+        std::vector<std::uint64_t> starts;
+        try {
+            starts = pieceStarts(source.file, source.begin, source.end, pieceSize);
+        } catch (const std::runtime_error& error) {
+            stopWithFile(source, error.what());
+        }
+        for (std::size_t k = starts.size() - 1; k-- > 0;) {
+            tasks.push_back({i, starts[k], starts[k + 1]});
+        }
+    }
+    return tasks;
+}
+
+Layout layoutFor(const TicksSettings& settings, const Source& first, std::FILE* messages) {
+    if (settings.layout) {
+        return *settings.layout;
+    }
+    const std::optional<Layout> found = recognise(firstBytes(first, std::size_t{64} << 10));
+    if (!found) {
+        std::string names;
+        for (const std::string& name : presetNames()) {
+            names += (names.empty() ? "" : ", ") + name;
+        }
+        stopWithFile(first, "its layout is not one that can be told for sure; give --from (" +
+                                names + ", or the column options)");
+    }
+    say(messages, first.name + ": read as " + found->name);
+    return *found;
+}
+
+Quote quoteFor(const TicksSettings& settings, const Layout& layout) {
+    if (const std::optional<std::string> why = missingQuote(layout, settings.quote)) {
+        throw stopWith(*why);
+    }
+    return settings.quote.value_or(layout.priceColumn > 0 ? Quote::price : Quote::bid);
+}
+
+void reportCounts(std::FILE* messages, const Source& source, const Counts& counts) {
+    say(messages, source.name + ": " + std::to_string(counts.ticks) +
+                      " ticks; passed over: " + std::to_string(counts.blank) + " blank lines, " +
+                      std::to_string(counts.headers) + " header lines, " +
+                      std::to_string(counts.withoutPrice) + " rows without a price");
+}
+
+}  // namespace
+
+int rewriteTicks(const TicksSettings& settings, std::FILE* out, std::FILE* messages) {
+    // Progress shows on a terminal only: files, pipes and scripts get exactly the same bytes.
+    Progress progress(platform::isTerminal(messages) ? messages : nullptr, std::string(kProgram));
+    try {
+        std::vector<Source> sources;
+        for (const std::string& name : settings.files) {
+            sources.push_back(openSource(name, progress));
+        }
+        const Layout layout = layoutFor(settings, sources.front(), messages);
+        const Quote quote = quoteFor(settings, layout);
+        std::optional<output::OutputFile> outputFile;
+        if (!settings.output.empty()) {
+            std::vector<platform::FileId> inputs;
+            for (const Source& source : sources) {
+                if (const std::optional<platform::FileId> id = platform::idOf(source.file)) {
+                    inputs.push_back(*id);
+                }
+            }
+            outputFile.emplace(settings.output, inputs);
+        }
+        Sink sink(out, outputFile ? &*outputFile : nullptr, progress);
+        std::vector<Counts> counts(sources.size());
+        std::optional<TickMark> later;  // the oldest tick written so far
+        {
+            // A few threads: beyond that, writing the output is what takes the time.
+            const std::size_t threads = std::clamp(std::thread::hardware_concurrency(), 1U, 4U);
+            Pieces pieces(piecesOf(sources, settings.pieceSize), threads, [&] {
+                return [rewriter = std::make_shared<Rewriter>(settings, layout, quote, sources)](
+                           Piece& piece) { rewriter->rewrite(piece); };
+            });
+            std::size_t shownSource = sources.size();
+            const auto writeOut = [&](const Piece& piece) {
+                const Source& source = sources[piece.sourceIndex];
+                if (piece.sourceIndex != shownSource) {
+                    shownSource = piece.sourceIndex;
+                    progress.begin("reading " + source.name);
+                }
+                try {
+                    if (piece.newest && later) {
+                        checkOrder(sources, layout, *piece.newest, *later);
+                    }
+                    if (piece.stop) {
+                        throw Stop{*piece.stop};
+                    }
+                } catch (const Stop& stop) {
+                    throw firstFailure(settings, layout, quote, sources, stop);
+                }
+                sink.write(piece.output.view());
+                counts[piece.sourceIndex] += piece.counts;
+                later = piece.oldest ? piece.oldest : later;
+                progress.advance(source.end - piece.unread, source.end - source.begin);
+            };
+            // What a piece left unread, because its output grew far beyond its size (a long
+            // --symbol on short lines), is read here, a capped part at a time.
+            Rewriter ownRewriter(settings, layout, quote, sources);
+            Piece rest;
+            for (std::size_t i = 0; i < pieces.size(); ++i) {
+                const Piece& piece = pieces.take(i);
+                writeOut(piece);
+                for (std::uint64_t unread = piece.unread; unread > piece.begin;) {
+                    rest.reset(piece.sourceIndex, piece.begin, unread);
+                    ownRewriter.rewrite(rest);
+                    writeOut(rest);
+                    unread = rest.unread;
+                }
+                pieces.release(i);
+            }
+        }
+        if (outputFile) {
+            outputFile->commit();
+        }
+        progress.erase();
+        if (settings.verbose) {
+            for (std::size_t i = 0; i < sources.size(); ++i) {
+                reportCounts(messages, sources[i], counts[i]);
+            }
+        }
+        return 0;
+    } catch (const Stop& stop) {
+        progress.erase();
+        say(messages, stop);
+    } catch (const std::exception& error) {
+        progress.erase();
+        say(messages, stopFor(error));
+    }
+    return 1;
+}
+
+int runTicksProgram(int argc, char** argv, std::FILE* out, std::FILE* messages,
+                    std::uint64_t pieceSize) {
+    Command command = readCommandLine(argc, argv);
+    if (pieceSize > 0) {
+        command.settings.pieceSize = pieceSize;
+    }
+    switch (command.action) {
+        case Command::Action::help:
+            std::fputs(helpText().c_str(), out);
+            return std::fflush(out) == 0 ? 0 : 1;
+        case Command::Action::version:
+            std::fprintf(out, "%s\n", kVersion.data());
+            return std::fflush(out) == 0 ? 0 : 1;
+        case Command::Action::fail:
+            say(messages, command.error);
+            return 2;
+        case Command::Action::rewrite:
+            break;
+    }
+    return rewriteTicks(command.settings, out, messages);
+}
+
+}  // namespace vellumbrook::ticks
