@@ -75,72 +75,209 @@ std::string nearestLayout(const std::string& given) {
     return nearest.empty() ? "" : "; did you mean " + nearest + "?";
 }
 
+struct Option;
+
 // Everything given on the command line, before it is turned into settings.
 struct Given {
     std::string from;
-    // name, value: applied to the layout in the order given, so that a later one wins
-    std::vector<std::pair<std::string, std::string>> layoutOptions;
+    // Layout options with their values, applied in the order given, so that a later one wins.
+    std::vector<std::pair<const Option*, std::string>> layoutOptions;
 };
 
-bool applyLayoutOption(Layout& layout, const std::string& name, const std::string& value,
-                       std::string& error) {
-    const auto bad = [&] {
-        error = "--" + name + " cannot be '" + value + "'";
+// What an option does with its value: false, with `error` set, for a value it cannot take.
+using ApplyToRun = bool (*)(const std::string& value, Given& given, Command& command);
+using ApplyToLayout = bool (*)(const std::string& value, Layout& layout);
+
+// One option of the command line, as it is read, applied and shown in the help.
+struct Option {
+    std::string_view name;  // after "--"
+    bool takesValue;
+    ApplyToRun applyToRun;        // an option of the run, or
+    ApplyToLayout applyToLayout;  // a layout option, applied once --from is known
+    std::string_view usage;       // the help's left column; empty: not listed on its own
+    std::string_view help;        // the help's right column, its lines joined by \n
+};
+
+bool setSeparator(const std::string& value, Layout& layout) {
+    const std::map<std::string, char> separators{{"comma", ','}, {"semicolon", ';'}, {"tab", '\t'}};
+    const auto found = separators.find(value);
+    if (found == separators.end()) {
         return false;
-    };
-    if (name == "separator") {
-        const std::map<std::string, char> separators{
-            {"comma", ','}, {"semicolon", ';'}, {"tab", '\t'}};
-        const auto found = separators.find(value);
-        if (found == separators.end()) {
-            return bad();
-        }
-        layout.separator = found->second;
-    } else if (name == "decimal") {
-        if (value != "point" && value != "comma") {
-            return bad();
-        }
-        layout.decimalMark = value == "point" ? '.' : ',';
-    } else if (name == "quoted") {
-        layout.quoted = true;
-    } else if (name == "header") {
-        if (value != "none" && value != "skip") {
-            return bad();
-        }
-        layout.header = value == "none" ? Layout::Header::none : Layout::Header::skip;
-        layout.headers.clear();
-    } else if (name == "header-text") {
-        layout.headers = {value};
-        layout.header = Layout::Header::check;
-    } else if (name == "time-format") {
-        layout.time = timeFormatNamed(value);
-        if (value.empty() || !isTimePattern(value)) {
-            return bad();
-        }
-    } else if (name == "time-column") {
-        const std::size_t comma = value.find(',');
-        const std::optional<int> first = columnNumber(std::string_view(value).substr(0, comma));
-        const std::optional<int> second =
-            comma == std::string::npos ? std::optional<int>(0)
-                                       : columnNumber(std::string_view(value).substr(comma + 1));
-        if (!first || !second) {
-            return bad();
-        }
-        layout.dateColumn = *second != 0 ? *first : 0;
-        layout.timeColumn = *second != 0 ? *second : *first;
-    } else {
-        const std::optional<int> column = columnNumber(value);
-        if (!column) {
-            return bad();
-        }
-        (name == "bid-column"   ? layout.bidColumn
-         : name == "ask-column" ? layout.askColumn
-                                : layout.priceColumn) = *column;
-        if (name == "price-column") {
-            layout.bidColumn = layout.askColumn = 0;
-        }
+    }
+    layout.separator = found->second;
+    return true;
+}
+
+bool setDecimal(const std::string& value, Layout& layout) {
+    if (value != "point" && value != "comma") {
+        return false;
+    }
+    layout.decimalMark = value == "point" ? '.' : ',';
+    return true;
+}
+
+bool setHeader(const std::string& value, Layout& layout) {
+    if (value != "none" && value != "skip") {
+        return false;
+    }
+    layout.header = value == "none" ? Layout::Header::none : Layout::Header::skip;
+    layout.headers.clear();
+    return true;
+}
+
+bool setTimeColumn(const std::string& value, Layout& layout) {
+    const std::size_t comma = value.find(',');
+    const std::optional<int> first = columnNumber(std::string_view(value).substr(0, comma));
+    const std::optional<int> second = comma == std::string::npos
+                                          ? std::optional<int>(0)
+                                          : columnNumber(std::string_view(value).substr(comma + 1));
+    if (!first || !second) {
+        return false;
+    }
+    layout.dateColumn = *second != 0 ? *first : 0;
+    layout.timeColumn = *second != 0 ? *second : *first;
+    return true;
+}
+
+// A price column: a single price stands for a trades layout, which has no bid and no ask.
+template <int Layout::*column>
+bool setColumn(const std::string& value, Layout& layout) {
+    const std::optional<int> number = columnNumber(value);
+    if (!number) {
+        return false;
+    }
+    layout.*column = *number;
+    if (column == &Layout::priceColumn) {
+        layout.bidColumn = layout.askColumn = 0;
     }
     return true;
+}
+
+bool setQuote(const std::string& value, Given&, Command& command) {
+    const std::map<std::string, Quote> quotes{
+        {"bid", Quote::bid}, {"ask", Quote::ask}, {"mid", Quote::mid}, {"price", Quote::price}};
+    const auto found = quotes.find(value);
+    if (found == quotes.end()) {
+        command.error = "--price cannot be '" + value + "' (bid, ask, mid or price)";
+        return false;
+    }
+    command.settings.quote = found->second;
+    return true;
+}
+
+bool setSymbol(const std::string& value, Given&, Command& command) {
+    if (value.find_first_of(",\r\n") != std::string::npos) {
+        command.error = "--symbol cannot hold a comma or a line end";
+        return false;
+    }
+    command.settings.symbol = value;
+    return true;
+}
+
+bool setOutput(const std::string& value, Given&, Command& command) {
+    if (value.empty()) {
+        command.error = "--output needs a file name";
+        return false;
+    }
+    command.settings.output = value;
+    return true;
+}
+
+bool setFrom(const std::string& value, Given& given, Command&) {
+    given.from = value;
+    std::transform(given.from.begin(), given.from.end(), given.from.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return true;
+}
+
+const Option kOptions[] = {
+    {"from", true, setFrom, nullptr, "--from=LAYOUT", "the layout of the files (required)"},
+    {"price", true, setQuote, nullptr, "--price=QUOTE",
+     "bid (the default), ask, or mid: the shortest number that\n"
+     "reads back as (bid + ask) / 2; price for one-price layouts"},
+    {"iso-time", false,
+     [](const std::string&, Given&, Command& command) { return command.settings.isoTime = true; },
+     nullptr, "--iso-time", "write times as YYYY-MM-DD HH:MM:SS.mmm (epoch times in UTC)"},
+    {"symbol", true, setSymbol, nullptr, "--symbol=TEXT",
+     "the first field of every line (default: empty)"},
+    {"output", true, setOutput, nullptr, "-o, --output=FILE",
+     "write FILE, whole or not at all, instead of standard output"},
+    {"verbose", false,
+     [](const std::string&, Given&, Command& command) { return command.settings.verbose = true; },
+     nullptr, "-v, --verbose", "count the lines passed over in each file"},
+    {"help", false,
+     [](const std::string&, Given&, Command& command) {
+         command.action = Command::Action::help;
+         return true;
+     },
+     nullptr, "--help", "show this help and exit"},
+    {"version", false,
+     [](const std::string&, Given&, Command& command) {
+         command.action = Command::Action::version;
+         return true;
+     },
+     nullptr, "--version", "show the version and exit"},
+    {"separator", true, nullptr, setSeparator, "--separator=SEP", "comma, semicolon or tab"},
+    {"decimal", true, nullptr, setDecimal, "--decimal=MARK", "point or comma"},
+    {"quoted", false, nullptr,
+     [](const std::string&, Layout& layout) { return layout.quoted = true; }, "--quoted",
+     "fields may stand in double quotes"},
+    {"header", true, nullptr, setHeader, "--header=WHAT", "none, or skip the first line"},
+    {"header-text", true, nullptr,
+     [](const std::string& value, Layout& layout) {
+         layout.headers = {value};
+         layout.header = Layout::Header::check;
+         return true;
+     },
+     "--header-text=LINE", "the first line must be LINE"},
+    {"time-column", true, nullptr, setTimeColumn, "--time-column=N[,M]",
+     "the time in column N, or the date in N and the time in M"},
+    {"time-format", true, nullptr,
+     [](const std::string& value, Layout& layout) {
+         layout.time = timeFormatNamed(value);
+         return !value.empty() && isTimePattern(value);
+     },
+     "--time-format=FMT",
+     "Y M D h m s f for digits, e.g. 'YYYYMMDD hh:mm:ss.fff',\n"
+     "each field's letters together; epoch-s, epoch-ms or\n"
+     "epoch-us for seconds, milliseconds or microseconds since\n"
+     "1970 (epoch is epoch-ms)"},
+    {"bid-column", true, nullptr, setColumn<&Layout::bidColumn>,
+     "--bid-column=N, --ask-column=N, --price-column=N   (columns count from 1)", ""},
+    {"ask-column", true, nullptr, setColumn<&Layout::askColumn>, "", ""},
+    {"price-column", true, nullptr, setColumn<&Layout::priceColumn>, "", ""},
+};
+
+const Option* optionNamed(std::string_view name) {
+    for (const Option& option : kOptions) {
+        if (option.name == name) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
+// The help's lines for the options of the run or for the layout options.
+std::string optionsHelp(bool layoutOptions) {
+    std::string text;
+    for (const Option& option : kOptions) {
+        if (option.usage.empty() || (option.applyToLayout != nullptr) != layoutOptions) {
+            continue;
+        }
+        const bool hasShortName = option.usage.starts_with("-") && !option.usage.starts_with("--");
+        std::string line = std::string(hasShortName ? "  " : "      ") + std::string(option.usage);
+        for (std::string_view help = option.help; !help.empty();) {
+            const std::size_t end = help.find('\n');
+            line.resize(std::max<std::size_t>(line.size() + 1, 26), ' ');
+            text += line + std::string(help.substr(0, end)) + "\n";
+            line.clear();
+            help.remove_prefix(end == std::string_view::npos ? help.size() : end + 1);
+        }
+        if (!line.empty()) {
+            text += line + "\n";
+        }
+    }
+    return text;
 }
 
 // The layout of --from with the layout options on top; an error when it is incomplete.
@@ -162,8 +299,9 @@ bool layoutOf(const Given& given, TicksSettings& settings, std::string& error) {
         }
         layout = *found;
     }
-    for (const auto& [name, value] : given.layoutOptions) {
-        if (!applyLayoutOption(layout, name, value, error)) {
+    for (const auto& [option, value] : given.layoutOptions) {
+        if (!option->applyToLayout(value, layout)) {
+            error = "--" + std::string(option->name) + " cannot be '" + value + "'";
             return false;
         }
     }
@@ -178,62 +316,6 @@ bool layoutOf(const Given& given, TicksSettings& settings, std::string& error) {
         return false;
     }
     settings.layout = layout;
-    return true;
-}
-
-bool takesValue(const std::string& name) {
-    return name != "iso-time" && name != "verbose" && name != "quoted" && name != "help" &&
-           name != "version";
-}
-
-bool isLayoutOption(const std::string& name) {
-    return name == "separator" || name == "decimal" || name == "quoted" || name == "header" ||
-           name == "header-text" || name == "time-column" || name == "time-format" ||
-           name == "bid-column" || name == "ask-column" || name == "price-column";
-}
-
-bool known(const std::string& name) {
-    return isLayoutOption(name) || name == "from" || name == "price" || name == "symbol" ||
-           name == "output" || name == "iso-time" || name == "verbose" || name == "help" ||
-           name == "version";
-}
-
-bool apply(const std::string& name, const std::string& value, Given& given, Command& command) {
-    TicksSettings& settings = command.settings;
-    if (name == "help" || name == "version") {
-        command.action = name == "help" ? Command::Action::help : Command::Action::version;
-    } else if (name == "from") {
-        given.from = value;
-        std::transform(given.from.begin(), given.from.end(), given.from.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    } else if (name == "price") {
-        const std::map<std::string, Quote> quotes{
-            {"bid", Quote::bid}, {"ask", Quote::ask}, {"mid", Quote::mid}, {"price", Quote::price}};
-        const auto found = quotes.find(value);
-        if (found == quotes.end()) {
-            command.error = "--price cannot be '" + value + "' (bid, ask, mid or price)";
-            return false;
-        }
-        settings.quote = found->second;
-    } else if (name == "symbol") {
-        if (value.find_first_of(",\r\n") != std::string::npos) {
-            command.error = "--symbol cannot hold a comma or a line end";
-            return false;
-        }
-        settings.symbol = value;
-    } else if (name == "output") {
-        if (value.empty()) {
-            command.error = "--output needs a file name";
-            return false;
-        }
-        settings.output = value;
-    } else if (name == "iso-time") {
-        settings.isoTime = true;
-    } else if (name == "verbose") {
-        settings.verbose = true;
-    } else {
-        given.layoutOptions.emplace_back(name, value);
-    }
     return true;
 }
 
@@ -278,18 +360,21 @@ Command readCommandLine(int argc, char** argv) {
         } else {
             return failed("unknown option '" + word + "' (see --help)");
         }
-        if (!known(name)) {
+        const Option* option = optionNamed(name);
+        if (option == nullptr) {
             return failed("unknown option '--" + name + "' (see --help)");
         }
-        if (takesValue(name) && !value) {
+        if (option->takesValue && !value) {
             if (i + 1 >= argc) {
                 return failed("--" + name + " needs a value");
             }
             value = argv[++i];
-        } else if (!takesValue(name) && value) {
+        } else if (!option->takesValue && value) {
             return failed("--" + name + " takes no value");
         }
-        if (!apply(name, value.value_or(""), given, command)) {
+        if (option->applyToLayout != nullptr) {
+            given.layoutOptions.emplace_back(option, value.value_or(""));
+        } else if (!option->applyToRun(value.value_or(""), given, command)) {
             return failed(command.error);
         }
     }
@@ -299,12 +384,13 @@ Command readCommandLine(int argc, char** argv) {
     if (given.from.empty()) {
         return failed("say which layout the files have: --from=LAYOUT (see --help)");
     }
-    if (command.settings.files.empty()) {
-        return failed("no tick file given");
-    }
+    // The layout first: "--from a.csv" is a layout called a.csv, and no file.
     std::string error;
     if (!layoutOf(given, command.settings, error)) {
         return failed(error);
+    }
+    if (command.settings.files.empty()) {
+        return failed("no tick file given");
     }
     if (const std::optional<Layout>& layout = command.settings.layout;
         layout && layout->time.kind == TimeFormat::Kind::pattern) {
@@ -346,29 +432,11 @@ std::string helpText() {
            "  auto          recognise one of these from the first lines, and say which\n"
            "  custom        described by the layout options below\n"
            "\n"
-           "Options:\n"
-           "      --from=LAYOUT       the layout of the files (required)\n"
-           "      --price=QUOTE       bid (the default), ask, or mid: the shortest number that\n"
-           "                          reads back as (bid + ask) / 2; price for one-price layouts\n"
-           "      --iso-time          write times as YYYY-MM-DD HH:MM:SS.mmm (epoch times in UTC)\n"
-           "      --symbol=TEXT       the first field of every line (default: empty)\n"
-           "  -o, --output=FILE       write FILE, whole or not at all, instead of standard output\n"
-           "  -v, --verbose           count the lines passed over in each file\n"
-           "      --help              show this help and exit\n"
-           "      --version           show the version and exit\n"
+           "Options:\n" +
+           optionsHelp(false) +
            "\n"
-           "Layout options (with --from=custom, or on top of a preset):\n"
-           "      --separator=SEP     comma, semicolon or tab\n"
-           "      --decimal=MARK      point or comma\n"
-           "      --quoted            fields may stand in double quotes\n"
-           "      --header=WHAT       none, or skip the first line\n"
-           "      --header-text=LINE  the first line must be LINE\n"
-           "      --time-column=N[,M] the time in column N, or the date in N and the time in M\n"
-           "      --time-format=FMT   Y M D h m s f for digits, e.g. 'YYYYMMDD hh:mm:ss.fff',\n"
-           "                          each field's letters together; epoch-s, epoch-ms or\n"
-           "                          epoch-us for seconds, milliseconds or microseconds since\n"
-           "                          1970 (epoch is epoch-ms)\n"
-           "      --bid-column=N, --ask-column=N, --price-column=N   (columns count from 1)\n"
+           "Layout options (with --from=custom, or on top of a preset):\n" +
+           optionsHelp(true) +
            "\n"
            "Exit status: 0 when every file was rewritten, 1 when one could not be (one line on\n"
            "standard error says where and why; -o then leaves no file), 2 for a bad command "

@@ -66,52 +66,81 @@ std::optional<std::string> missingQuote(const Layout& layout, std::optional<Quot
            (onePrice ? " (it has one price: --price=price)" : " (--price=bid, ask or mid)");
 }
 
+namespace {
+
+// `layout` with its time a count since 1970.
+Layout withEpochTime(Layout layout, TimeFormat::Kind kind) {
+    layout.time.kind = kind;
+    return layout;
+}
+
+// `layout` with the header lines it may have.
+Layout withHeaders(Layout layout, std::vector<std::string> headers, Layout::Header header) {
+    layout.headers = std::move(headers);
+    layout.header = header;
+    return layout;
+}
+
+Layout binance() {
+    Layout layout;
+    layout.name = "binance";
+    layout.timeColumn = 5;
+    layout.priceColumn = 2;
+    layout.time.kind = TimeFormat::Kind::epochMillisecondsOrMicroseconds;
+    layout.headers = {"id,price,qty,quote_qty,time,is_buyer_maker,is_best_match"};
+    layout.zone = "UTC, milliseconds since 1970 (microseconds from 2025)";
+    return layout;
+}
+
+Layout mt5Export() {
+    Layout layout = withHeaders(fxQuotes("mt5-export", '\t', 2, 3, 4, "YYYY.MM.DD hh:mm:ss.fff",
+                                         "the trade server's time"),
+                                {"<DATE>\t<TIME>\t<BID>\t<ASK>\t<LAST>\t<VOLUME>\t<FLAGS>"},
+                                Layout::Header::check);
+    layout.dateColumn = 1;
+    layout.rowsWithoutPriceLeftOut = true;
+    return layout;
+}
+
+// Every preset, in the order the help lists them.
+const std::vector<Layout>& presets() {
+    static const std::vector<Layout> all{
+        fxQuotes("truefx", ',', 2, 3, 4, "YYYYMMDD hh:mm:ss.fff", "UTC"),
+        fxQuotes("histdata", ',', 1, 2, 3, "YYYYMMDD hhmmssfff",
+                 "EST (UTC-5) all year, no daylight saving"),
+        withHeaders(fxQuotes("dukascopy", ',', 1, 3, 2, "DD.MM.YYYY hh:mm:ss.fff",
+                             "GMT, or local time under a 'Local time' header"),
+                    {"Gmt time,Ask,Bid,AskVolume,BidVolume",
+                     "Local time,Ask,Bid,AskVolume,BidVolume"},
+                    Layout::Header::check),
+        binance(),
+        mt5Export(),
+        withHeaders(withEpochTime(fxQuotes("mt5-recorder", '\t', 1, 2, 3, "",
+                                           "UTC, milliseconds since 1970"),
+                                  TimeFormat::Kind::epochMilliseconds),
+                    {}, Layout::Header::skip),
+    };
+    return all;
+}
+
+}  // namespace
+
 const std::vector<std::string>& presetNames() {
-    static const std::vector<std::string> names{"truefx",  "histdata",   "dukascopy",
-                                                "binance", "mt5-export", "mt5-recorder"};
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> all;
+        for (const Layout& layout : presets()) {
+            all.push_back(layout.name);
+        }
+        return all;
+    }();
     return names;
 }
 
 std::optional<Layout> preset(std::string_view name) {
-    if (name == "truefx") {
-        return fxQuotes("truefx", ',', 2, 3, 4, "YYYYMMDD hh:mm:ss.fff", "UTC");
-    }
-    if (name == "histdata") {
-        return fxQuotes("histdata", ',', 1, 2, 3, "YYYYMMDD hhmmssfff",
-                        "EST (UTC-5) all year, no daylight saving");
-    }
-    if (name == "dukascopy") {
-        Layout layout = fxQuotes("dukascopy", ',', 1, 3, 2, "DD.MM.YYYY hh:mm:ss.fff",
-                                 "GMT, or local time under a 'Local time' header");
-        layout.headers = {"Gmt time,Ask,Bid,AskVolume,BidVolume",
-                          "Local time,Ask,Bid,AskVolume,BidVolume"};
-        layout.header = Layout::Header::check;
-        return layout;
-    }
-    if (name == "binance") {
-        Layout layout;
-        layout.name = "binance";
-        layout.timeColumn = 5;
-        layout.priceColumn = 2;
-        layout.time.kind = TimeFormat::Kind::epochMillisecondsOrMicroseconds;
-        layout.headers = {"id,price,qty,quote_qty,time,is_buyer_maker,is_best_match"};
-        layout.zone = "UTC, milliseconds since 1970 (microseconds from 2025)";
-        return layout;
-    }
-    if (name == "mt5-export") {
-        Layout layout = fxQuotes("mt5-export", '\t', 2, 3, 4, "YYYY.MM.DD hh:mm:ss.fff",
-                                 "the trade server's time");
-        layout.dateColumn = 1;
-        layout.headers = {"<DATE>\t<TIME>\t<BID>\t<ASK>\t<LAST>\t<VOLUME>\t<FLAGS>"};
-        layout.header = Layout::Header::check;
-        layout.rowsWithoutPriceLeftOut = true;
-        return layout;
-    }
-    if (name == "mt5-recorder") {
-        Layout layout = fxQuotes("mt5-recorder", '\t', 1, 2, 3, "", "UTC, milliseconds since 1970");
-        layout.time.kind = TimeFormat::Kind::epochMilliseconds;
-        layout.header = Layout::Header::skip;
-        return layout;
+    for (const Layout& layout : presets()) {
+        if (layout.name == name) {
+            return layout;
+        }
     }
     return std::nullopt;
 }
@@ -129,8 +158,7 @@ std::optional<Layout> recognise(std::string_view firstLines) {
     if (lines.empty()) {
         return std::nullopt;
     }
-    for (const std::string& name : presetNames()) {
-        const Layout layout = *preset(name);
+    for (const Layout& layout : presets()) {
         for (const std::string& header : layout.headers) {
             if (lines[0] == header) {
                 return layout;
