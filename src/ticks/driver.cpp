@@ -71,6 +71,33 @@ Quote quoteFor(const TicksSettings& settings, const Layout& layout) {
     return settings.quote.value_or(layout.priceColumn > 0 ? Quote::price : Quote::bid);
 }
 
+// How much of a stream is copied before its first lines are looked at: as much as telling
+// its layout reads.
+constexpr std::size_t kFirstLinesSize = std::size_t{64} << 10;
+
+// Whether the first lines of a stream copied so far fit: each line up to the first that is
+// neither blank nor a header is read as a piece of its own, which stops with the message the
+// whole run would give. Endless input that is no tick file (a runaway pipe) is then not
+// copied until the disk is full.
+bool firstLinesFit(const TicksSettings& settings, const Layout& layout, Quote quote,
+                   const Source& copied) {
+    const std::string bytes = firstBytes(copied, kFirstLinesSize);
+    Rewriter rewriter(settings, layout, quote, std::span(&copied, 1));
+    Piece piece;
+    for (std::size_t from = 0, end = 0; (end = bytes.find('\n', from)) != std::string::npos;
+         from = end + 1) {
+        piece.reset(0, copied.begin + from, copied.begin + end + 1);
+        rewriter.rewrite(piece);
+        if (piece.stop) {
+            throw Stop{*piece.stop};
+        }
+        if (piece.counts.ticks + piece.counts.withoutPrice > 0) {
+            return true;
+        }
+    }
+    stopWithFile(copied, "its first 64 KiB hold no tick line");
+}
+
 void reportCounts(std::FILE* messages, const Source& source, const Counts& counts) {
     say(messages, source.name + ": " + std::to_string(counts.ticks) +
                       " ticks; passed over: " + std::to_string(counts.blank) + " blank lines, " +
@@ -84,11 +111,21 @@ int rewriteTicks(const TicksSettings& settings, std::FILE* out, std::FILE* messa
     // Progress shows on a terminal only: files, pipes and scripts get exactly the same bytes.
     Progress progress(platform::isTerminal(messages) ? messages : nullptr, std::string(kProgram));
     try {
+        // The layout is told from the first file, which may be a stream still being copied.
+        std::optional<Layout> known = settings.layout;
+        const FirstLinesCheck check = [&](const Source& copied) {
+            if (copied.end - copied.begin < kFirstLinesSize) {
+                return false;
+            }
+            known = known ? known : layoutFor(settings, copied, messages);
+            return firstLinesFit(settings, *known, quoteFor(settings, *known), copied);
+        };
         std::vector<Source> sources;
         for (const std::string& name : settings.files) {
-            sources.push_back(openSource(name, progress));
+            sources.push_back(openSource(name, progress, check));
+            known = known ? known : layoutFor(settings, sources.front(), messages);
         }
-        const Layout layout = layoutFor(settings, sources.front(), messages);
+        const Layout layout = *known;
         const Quote quote = quoteFor(settings, layout);
         std::optional<output::OutputFile> outputFile;
         if (!settings.output.empty()) {

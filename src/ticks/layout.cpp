@@ -93,10 +93,9 @@ Layout binance() {
 }
 
 Layout mt5Export() {
-    Layout layout = withHeaders(fxQuotes("mt5-export", '\t', 2, 3, 4, "YYYY.MM.DD hh:mm:ss.fff",
-                                         "the trade server's time"),
-                                {"<DATE>\t<TIME>\t<BID>\t<ASK>\t<LAST>\t<VOLUME>\t<FLAGS>"},
-                                Layout::Header::check);
+    Layout layout = withHeaders(
+        fxQuotes("mt5-export", '\t', 2, 3, 4, "YYYY.MM.DD hh:mm:ss.fff", "the trade server's time"),
+        {"<DATE>\t<TIME>\t<BID>\t<ASK>\t<LAST>\t<VOLUME>\t<FLAGS>"}, Layout::Header::check);
     layout.dateColumn = 1;
     layout.rowsWithoutPriceLeftOut = true;
     return layout;
@@ -108,16 +107,16 @@ const std::vector<Layout>& presets() {
         fxQuotes("truefx", ',', 2, 3, 4, "YYYYMMDD hh:mm:ss.fff", "UTC"),
         fxQuotes("histdata", ',', 1, 2, 3, "YYYYMMDD hhmmssfff",
                  "EST (UTC-5) all year, no daylight saving"),
-        withHeaders(fxQuotes("dukascopy", ',', 1, 3, 2, "DD.MM.YYYY hh:mm:ss.fff",
-                             "GMT, or local time under a 'Local time' header"),
-                    {"Gmt time,Ask,Bid,AskVolume,BidVolume",
-                     "Local time,Ask,Bid,AskVolume,BidVolume"},
-                    Layout::Header::check),
+        withHeaders(
+            fxQuotes("dukascopy", ',', 1, 3, 2, "DD.MM.YYYY hh:mm:ss.fff",
+                     "GMT, or local time under a 'Local time' header"),
+            {"Gmt time,Ask,Bid,AskVolume,BidVolume", "Local time,Ask,Bid,AskVolume,BidVolume"},
+            Layout::Header::check),
         binance(),
         mt5Export(),
-        withHeaders(withEpochTime(fxQuotes("mt5-recorder", '\t', 1, 2, 3, "",
-                                           "UTC, milliseconds since 1970"),
-                                  TimeFormat::Kind::epochMilliseconds),
+        withHeaders(withEpochTime(
+                        fxQuotes("mt5-recorder", '\t', 1, 2, 3, "", "UTC, milliseconds since 1970"),
+                        TimeFormat::Kind::epochMilliseconds),
                     {}, Layout::Header::skip),
     };
     return all;

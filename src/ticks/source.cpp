@@ -77,14 +77,23 @@ void refuseNulBytes(const Source& source, std::string_view start) {
     }
 }
 
+bool startsWithUtf8Mark(std::string_view bytes) {
+    return bytes.starts_with("\xef\xbb\xbf");
+}
+
 // Input that cannot be read twice (a pipe) is copied to an unnamed temporary file first.
-void makeRereadable(Source& source, Progress& progress) {
-    platform::File copy = temporaryFile(source);
+// `check` looks at the UTF-8 copy as it grows, so that endless input that is no tick file
+// stops at its first lines rather than when the disk is full.
+void makeRereadable(Source& source, Progress& progress, const FirstLinesCheck& check) {
+    const platform::File stream = std::move(source.file);
+    source.file = temporaryFile(source);
+    source.begin = 0;
     std::vector<char> block(BackwardLines::kBlockSize);
     std::uint64_t size = 0;
+    bool checked = !check;
     progress.begin("copying " + source.name);
     for (;;) {
-        const std::ptrdiff_t got = platform::readNext(source.file, block.data(), block.size());
+        const std::ptrdiff_t got = platform::readNext(stream, block.data(), block.size());
         if (got < 0) {
             stopWithFile(source, "cannot be read");
         }
@@ -92,13 +101,19 @@ void makeRereadable(Source& source, Progress& progress) {
             break;
         }
         const std::string_view bytes(block.data(), static_cast<std::size_t>(got));
-        if (size == 0 && !startsWithUtf16Mark(bytes)) {
-            refuseNulBytes(source, bytes);
+        if (size == 0) {
+            checked = checked || startsWithUtf16Mark(bytes);  // looked at once it is UTF-8
+            if (!startsWithUtf16Mark(bytes)) {
+                refuseNulBytes(source, bytes);
+            }
+            source.begin += startsWithUtf8Mark(bytes) ? 3 : 0;
         }
-        append(source, copy, bytes, size);
+        append(source, source.file, bytes, size);
+        source.end = size;
+        checked = checked || check(source);
         progress.advance(size, 0);
     }
-    source.file = std::move(copy);
+    source.begin = 0;  // the byte order mark is passed over once the copy is whole
     source.end = size;
 }
 
@@ -155,7 +170,7 @@ void transcodeUtf16(Source& source, bool bigEndian) {
 
 }  // namespace
 
-Source openSource(const std::string& name, Progress& progress) {
+Source openSource(const std::string& name, Progress& progress, const FirstLinesCheck& check) {
     Source source;
     source.name = name;
     // "-" is standard input from where it stands: what was read of it before is not ours.
@@ -173,7 +188,7 @@ Source openSource(const std::string& name, Progress& progress) {
         }
         source.end = static_cast<std::uint64_t>(size);
     } else {
-        makeRereadable(source, progress);
+        makeRereadable(source, progress, check);
     }
     unsigned char mark[3] = {0, 0, 0};
     const std::ptrdiff_t got =

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -19,10 +20,15 @@ struct Source {
     std::uint64_t end = 0;
 };
 
+// Looks at the first lines of a stream while it is being copied, given what was copied so far
+// (UTF-8, its byte order mark passed over): throws Stop to end the copy, and gives true once
+// it needs to look no further.
+using FirstLinesCheck = std::function<bool(const Source& copied)>;
+
 // Opens `name` ("-" is standard input): a pipe is copied to an unnamed temporary file first
-// (shown as progress), UTF-16 is made UTF-8 the same way, a byte order mark is passed over.
-// Throws Stop.
-Source openSource(const std::string& name, Progress& progress);
+// (shown as progress, and looked at by `check` as it grows), UTF-16 is made UTF-8 the same
+// way, a byte order mark is passed over. Throws Stop.
+Source openSource(const std::string& name, Progress& progress, const FirstLinesCheck& check = {});
 
 // Up to `most` bytes from the start of the text.
 std::string firstBytes(const Source& source, std::size_t most);

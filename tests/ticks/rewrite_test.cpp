@@ -15,6 +15,9 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <thread>
 #endif
 #include "ticks/command_line.hpp"
 
@@ -378,33 +381,64 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<TicksCase>& info) { return std::string(info.param.name); });
 
 #ifndef _WIN32
-// "-" is standard input from where it stands: as in { read -r header; vellumbrook-ticks -; },
-// the line that the shell read before is not read again.
-TEST(RewriteStandardInput, StartsWhereItStands) {
-    const fs::path folder = fs::temp_directory_path() / "vellumbrook-ticks-stdin";
-    fs::create_directories(folder);
-    const fs::path ticks = folder / "ticks.csv";
-    const std::string readBefore = "EUR/USD,20240130 00:00:00.000,9.9,9.9\n";
-    std::ofstream(ticks, std::ios::binary) << readBefore << kJanuary;
-    const int file = ::open(ticks.c_str(), O_RDONLY);
-    ASSERT_GE(file, 0);
-    const auto past = static_cast<off_t>(readBefore.size());
-    ASSERT_EQ(::lseek(file, past, SEEK_SET), past);
+// Runs the program on "-" with `input` as its standard input; gives the status and messages.
+std::pair<int, std::string> rewriteStandardInput(int input, const fs::path& out) {
     const int saved = ::dup(STDIN_FILENO);
-    ::dup2(file, STDIN_FILENO);
+    ::dup2(input, STDIN_FILENO);
     TicksSettings settings;
     settings.layout = preset("truefx");
     settings.files = {"-"};
-    settings.output = (folder / "out.csv").string();
+    settings.output = out.string();
     std::FILE* messages = std::tmpfile();
     const int status = rewriteTicks(settings, stdout, messages);
     ::dup2(saved, STDIN_FILENO);
     ::close(saved);
+    return {status, testing::readAndClose(messages)};
+}
+
+// "-" is standard input from where it stands: as in { read -r header; vellumbrook-ticks -; },
+// the line that the shell read before is not read again.
+TEST(RewriteStandardInput, StartsWhereItStands) {
+    const testing::InScratchFolder scratch("vellumbrook-ticks-stdin");
+    const std::string readBefore = "EUR/USD,20240130 00:00:00.000,9.9,9.9\n";
+    std::ofstream("ticks.csv", std::ios::binary) << readBefore << kJanuary;
+    const int file = ::open("ticks.csv", O_RDONLY);
+    ASSERT_GE(file, 0);
+    const auto past = static_cast<off_t>(readBefore.size());
+    ASSERT_EQ(::lseek(file, past, SEEK_SET), past);
+    EXPECT_EQ(rewriteStandardInput(file, "out.csv").first, 0);
     ::close(file);
-    std::fclose(messages);
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(testing::readFile(folder / "out.csv"), ",20240131 23:59:59.000,1.1,bid\n");
-    fs::remove_all(folder);
+    EXPECT_EQ(testing::readFile("out.csv"), ",20240131 23:59:59.000,1.1,bid\n");
+}
+
+// A stream that is no tick file stops at its first lines, not once it fills the disk.
+TEST(RewriteStandardInput, EndlessTextStopsAtItsFirstLine) {
+    const testing::InScratchFolder scratch("vellumbrook-ticks-endless");
+    int ends[2] = {-1, -1};
+    ASSERT_EQ(::pipe(ends), 0);
+    const auto oldHandler = std::signal(SIGPIPE, SIG_IGN);
+    std::size_t written = 0;
+    std::thread writer([&] {
+        std::string lines;
+        while (lines.size() < (std::size_t{1} << 16)) {
+            lines += "hello world\n";
+        }
+        while (written < (std::size_t{64} << 20)) {
+            const ::ssize_t got = ::write(ends[1], lines.data(), lines.size());
+            if (got <= 0) {
+                break;
+            }
+            written += static_cast<std::size_t>(got);
+        }
+        ::close(ends[1]);
+    });
+    const auto [status, said] = rewriteStandardInput(ends[0], "out.csv");
+    ::close(ends[0]);
+    writer.join();
+    std::signal(SIGPIPE, oldHandler);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(said, "vellumbrook-ticks: -:1: fewer than the 4 fields of truefx: 'hello world'\n");
+    EXPECT_LT(written, std::size_t{4} << 20);
 }
 #endif
 
