@@ -10,4 +10,7 @@ namespace vellumbrook::output {
 // nothing of it can cut the message short or reach the terminal as a command.
 std::string quoted(std::string_view text);
 
+// `text` whole, with its control bytes as \xNN: a file name or option as a message names it.
+std::string escaped(std::string_view text);
+
 }  // namespace vellumbrook::output

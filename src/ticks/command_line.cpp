@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "ticks/messages.hpp"
+
 namespace vellumbrook::ticks {
 
 namespace {
@@ -158,7 +160,7 @@ bool setQuote(const std::string& value, Given&, Command& command) {
         {"bid", Quote::bid}, {"ask", Quote::ask}, {"mid", Quote::mid}, {"price", Quote::price}};
     const auto found = quotes.find(value);
     if (found == quotes.end()) {
-        command.error = "--price cannot be '" + value + "' (bid, ask, mid or price)";
+        command.error = "--price cannot be " + shown(value) + " (bid, ask, mid or price)";
         return false;
     }
     command.settings.quote = found->second;
@@ -293,7 +295,7 @@ bool layoutOf(const Given& given, TicksSettings& settings, std::string& error) {
     if (given.from != "custom") {
         const std::optional<Layout> found = preset(given.from);
         if (!found) {
-            error = "no layout called '" + given.from + "'" + nearestLayout(given.from) +
+            error = "no layout called " + shown(given.from) + nearestLayout(given.from) +
                     " (see --help)";
             return false;
         }
@@ -301,7 +303,7 @@ bool layoutOf(const Given& given, TicksSettings& settings, std::string& error) {
     }
     for (const auto& [option, value] : given.layoutOptions) {
         if (!option->applyToLayout(value, layout)) {
-            error = "--" + std::string(option->name) + " cannot be '" + value + "'";
+            error = "--" + std::string(option->name) + " cannot be " + shown(value);
             return false;
         }
     }
@@ -358,11 +360,11 @@ Command readCommandLine(int argc, char** argv) {
                 value = word.substr(2);
             }
         } else {
-            return failed("unknown option '" + word + "' (see --help)");
+            return failed("unknown option " + shown(word) + " (see --help)");
         }
         const Option* option = optionNamed(name);
         if (option == nullptr) {
-            return failed("unknown option '--" + name + "' (see --help)");
+            return failed("unknown option " + shown("--" + name) + " (see --help)");
         }
         if (option->takesValue && !value) {
             if (i + 1 >= argc) {
@@ -396,8 +398,8 @@ Command readCommandLine(int argc, char** argv) {
         layout && layout->time.kind == TimeFormat::Kind::pattern) {
         const std::string& pattern = layout->time.pattern;
         if (!layout->quoted && pattern.find(layout->separator) != std::string::npos) {
-            return failed("--time-format cannot hold the separator of the fields: '" + pattern +
-                          "'");
+            return failed("--time-format cannot hold the separator of the fields: " +
+                          shown(pattern));
         }
         // The converter's time field ends at a comma: such a time must be written anew.
         if (pattern.find(',') != std::string::npos && !command.settings.isoTime) {

@@ -60,7 +60,7 @@ Layout layoutFor(const TicksSettings& settings, const Source& first, std::FILE* 
         stopWithFile(first, "its layout is not one that can be told for sure; give --from (" +
                                 names + ", or the column options)");
     }
-    say(messages, first.name + ": read as " + found->name);
+    say(messages, inFile(first.name, "read as " + found->name));
     return *found;
 }
 
@@ -99,10 +99,11 @@ bool firstLinesFit(const TicksSettings& settings, const Layout& layout, Quote qu
 }
 
 void reportCounts(std::FILE* messages, const Source& source, const Counts& counts) {
-    say(messages, source.name + ": " + std::to_string(counts.ticks) +
-                      " ticks; passed over: " + std::to_string(counts.blank) + " blank lines, " +
-                      std::to_string(counts.headers) + " header lines, " +
-                      std::to_string(counts.withoutPrice) + " rows without a price");
+    say(messages, inFile(source.name, std::to_string(counts.ticks) +
+                                          " ticks; passed over: " + std::to_string(counts.blank) +
+                                          " blank lines, " + std::to_string(counts.headers) +
+                                          " header lines, " + std::to_string(counts.withoutPrice) +
+                                          " rows without a price"));
 }
 
 }  // namespace
@@ -152,7 +153,7 @@ int rewriteTicks(const TicksSettings& settings, std::FILE* out, std::FILE* messa
                 const Source& source = sources[piece.sourceIndex];
                 if (piece.sourceIndex != shownSource) {
                     shownSource = piece.sourceIndex;
-                    progress.begin("reading " + source.name);
+                    progress.begin("reading " + shownName(source.name));
                 }
                 try {
                     if (piece.newest && later) {

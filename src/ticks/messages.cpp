@@ -11,16 +11,24 @@ Stop stopWith(std::string_view text) {
     return Stop{std::string(kProgram) + ": " + std::string(text)};
 }
 
+std::string inFile(std::string_view file, std::string_view text) {
+    return shownName(file) + ": " + std::string(text);
+}
+
 Stop stopInFile(std::string_view file, std::string_view text) {
-    return stopWith(std::string(file) + ": " + std::string(text));
+    return stopWith(inFile(file, text));
 }
 
 Stop stopAtLineOf(std::string_view file, std::int64_t line, std::string_view text) {
-    return stopWith(std::string(file) + ":" + std::to_string(line) + ": " + std::string(text));
+    return stopWith(shownName(file) + ":" + std::to_string(line) + ": " + std::string(text));
 }
 
 std::string shown(std::string_view text) {
     return output::quoted(text);
+}
+
+std::string shownName(std::string_view name) {
+    return output::escaped(name);
 }
 
 Stop stopFor(const std::exception& error, std::string_view file) {

@@ -21,15 +21,21 @@ struct Stop {
 // "vellumbrook-ticks: TEXT"
 Stop stopWith(std::string_view text);
 
+// "FILE: TEXT", the name with its control bytes escaped.
+std::string inFile(std::string_view file, std::string_view text);
+
 // "vellumbrook-ticks: FILE: TEXT"
 Stop stopInFile(std::string_view file, std::string_view text);
 
 // "vellumbrook-ticks: FILE:LINE: TEXT"
 Stop stopAtLineOf(std::string_view file, std::int64_t line, std::string_view text);
 
-// Text from a file, as a message shows it: in single quotes, at most about 200 bytes, with
-// control bytes and NUL written as \xHH.
+// Text from a file or the command line, as a message shows it: in single quotes, at most
+// about 200 bytes, with control bytes and NUL written as \xHH.
 std::string shown(std::string_view text);
+
+// A file name as a message shows it: whole, with control bytes written as \xHH.
+std::string shownName(std::string_view name);
 
 // The line for an exception that none of the program's checks made: a failed read or write
 // (of `file`, when one is known), or too little memory.

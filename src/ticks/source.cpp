@@ -46,8 +46,8 @@ platform::File temporaryFile(const Source& source) {
     const platform::TemporaryFolder folder = platform::temporaryFolder();
     platform::File copy = platform::makeTemporaryFile(folder.path, reason);
     if (!copy.isOpen()) {
-        stopWithFile(source, "no temporary copy in " + std::string(folder.setting) + " '" +
-                                 folder.path + "': " + reason);
+        stopWithFile(source, "no temporary copy in " + std::string(folder.setting) + " " +
+                                 shown(folder.path) + ": " + reason);
     }
     return copy;
 }
@@ -91,7 +91,7 @@ void makeRereadable(Source& source, Progress& progress, const FirstLinesCheck& c
     std::vector<char> block(BackwardLines::kBlockSize);
     std::uint64_t size = 0;
     bool checked = !check;
-    progress.begin("copying " + source.name);
+    progress.begin("copying " + shownName(source.name));
     for (;;) {
         const std::ptrdiff_t got = platform::readNext(stream, block.data(), block.size());
         if (got < 0) {

@@ -27,7 +27,7 @@ std::string timeTextAt(const Source& source, const Layout& layout, std::uint64_t
     }
     throw stopAtLineOf(olderSource.name, lineNumberOf(olderSource, older.start),
                        "its last tick " + shown(olderText) + " comes after the first tick " +
-                           shown(newerText) + " of " + newerSource.name +
+                           shown(newerText) + " of " + shownName(newerSource.name) +
                            "; give the files oldest first");
 }
 

@@ -8,11 +8,12 @@ cd "$(dirname "$0")/../.."
 seconds=${1:-30}
 
 cmake --preset fuzz >/dev/null
-cmake --build build/fuzz --target fuzz_tick_file fuzz_tick_line fuzz_command_line fuzz_ticks -j 2 >/dev/null
+cmake --build build/fuzz --target fuzz_tick_file fuzz_tick_line fuzz_command_line fuzz_ticks \
+    fuzz_ticks_command_line -j 2 >/dev/null
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-for target in tick_file tick_line command_line ticks; do
+for target in tick_file tick_line command_line ticks ticks_command_line; do
     mkdir -p "$scratch/$target"
     echo "fuzzing $target for ${seconds}s"
     status=0
@@ -27,4 +28,4 @@ for target in tick_file tick_line command_line ticks; do
         exit 1
     fi
 done
-echo "fuzz: 4 passed, 0 failed"
+echo "fuzz: 5 passed, 0 failed"

@@ -1,87 +1,99 @@
-// Arbitrary bytes through vellumbrook-ticks' general reader, under a layout picked by the
-// first byte: every input ends in a table or one clear error line, never a crash.
+// Arbitrary bytes through vellumbrook-ticks, under a layout that the input itself gives on the
+// program's own command line: separator, decimal mark, quoting, header, columns up to 16, a
+// time pattern of pattern letters and literals or an epoch word, the price and --iso-time.
+// Every input ends in a table or one clear error line, never a crash, and pieces of a few
+// bytes say exactly what one piece says.
+//
+// The input: 8 bytes of layout, then the pattern's tokens (as many as byte 7 says), then the
+// file.
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "fuzz/check.hpp"
-#include "ticks/driver.hpp"
+#include "fuzz/ticks_run.hpp"
 
 namespace {
 
-using namespace vellumbrook::ticks;
+using vellumbrook::fuzz::check;
+using vellumbrook::fuzz::runTicks;
+using vellumbrook::fuzz::TicksRun;
 
-Layout layoutFrom(std::uint8_t choice) {
-    const std::vector<std::string>& names = presetNames();
-    if (choice % 8 < names.size()) {
-        return *preset(names[choice % 8]);
+// A time pattern from tokens: the fields of the pattern letters, or literal characters.
+std::string timePattern(const std::uint8_t* tokens, std::size_t count) {
+    static const std::vector<std::string_view> kTokens{
+        "YYYY", "YY", "MM", "DD", "hh", "mm", "ss", "fff", "f", "ffffff", "M",
+        "D",    " ",  ".",  ":",  "-",  "/",  "T",  ",",   ";", "\"",     "Y"};
+    std::string pattern;
+    for (std::size_t i = 0; i < count; ++i) {
+        pattern += kTokens[tokens[i] % kTokens.size()];
     }
-    Layout layout;  // a general one: quoted, semicolons, decimal commas, two time columns
-    layout.separator = choice & 0x10 ? ';' : '\t';
-    layout.decimalMark = choice & 0x20 ? ',' : '.';
-    layout.quoted = (choice & 0x40) != 0;
-    layout.header = choice & 0x80 ? Layout::Header::skip : Layout::Header::none;
-    layout.dateColumn = 1;
-    layout.timeColumn = 2;
-    layout.bidColumn = 3;
-    layout.askColumn = 4;
-    layout.time.pattern = "DD.MM.YYYY hh:mm:ss.fff";
-    return layout;
-}
-
-struct Run {
-    int status = 0;
-    std::string out;
-    std::string messages;
-};
-
-std::string contents(std::FILE* file) {
-    std::string bytes;
-    std::rewind(file);
-    char block[4096];
-    for (std::size_t got = 0; (got = std::fread(block, 1, sizeof block, file)) > 0;) {
-        bytes.append(block, got);
-    }
-    std::fclose(file);
-    return bytes;
-}
-
-Run run(const TicksSettings& settings) {
-    std::FILE* out = std::tmpfile();
-    std::FILE* messages = std::tmpfile();
-    Run result;
-    result.status = rewriteTicks(settings, out, messages);
-    result.out = contents(out);
-    result.messages = contents(messages);
-    return result;
+    return pattern;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 2) {
+    const std::size_t tokens = size < 8 ? 0 : data[7] % 12U;
+    if (size < 8 + tokens) {
         return 0;
     }
+    const std::string_view file(reinterpret_cast<const char*>(data) + 8 + tokens,
+                                size - 8 - tokens);
     static const std::string path =
         (std::filesystem::temp_directory_path() / "vellumbrook-ticks-fuzz.csv").string();
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(data + 2), static_cast<std::streamsize>(size - 2));
-    TicksSettings settings;
-    settings.layout = layoutFrom(data[0]);
-    const Quote quotes[] = {Quote::bid, Quote::ask, Quote::mid, Quote::price};
-    settings.quote = quotes[data[1] % 4];
-    settings.isoTime = (data[1] & 4) != 0;
-    settings.files = {path};
+        .write(file.data(), static_cast<std::streamsize>(file.size()));
+
+    const char* separators[] = {"comma", "semicolon", "tab", "comma"};
+    const char* headers[] = {"--header=none", "--header=skip", "--header-text=", ""};
+    const char* quotes[] = {"bid", "ask", "mid", "price"};
+    const char* epochs[] = {"epoch", "epoch-s", "epoch-ms", "epoch-us"};
+    std::vector<std::string> args{"vellumbrook-ticks", "--from=custom"};
+    args.push_back(std::string("--separator=") + separators[data[0] & 3]);
+    args.push_back(data[0] & 4 ? "--decimal=comma" : "--decimal=point");
+    if (data[0] & 8) {
+        args.push_back("--quoted");
+    }
+    std::string header = headers[(data[0] >> 4) & 3];
+    if (header == "--header-text=") {
+        header += std::string(file.substr(0, file.find('\n')));  // the first line, as it is
+    }
+    if (!header.empty()) {
+        args.push_back(header);
+    }
+    args.push_back(std::string("--price=") + quotes[data[0] >> 6]);
+    if (data[1] & 1) {
+        args.push_back("--iso-time");
+    }
+    const int dateColumn = data[3] % 17;
+    args.push_back("--time-column=" + (dateColumn > 0 ? std::to_string(dateColumn) + "," : "") +
+                   std::to_string(1 + data[2] % 16));
+    args.push_back("--time-format=" + (tokens == 0 ? std::string(epochs[data[3] % 4])
+                                                   : timePattern(data + 8, tokens)));
+    const char* columns[] = {"--bid-column=", "--ask-column=", "--price-column="};
+    for (int i = 0; i < 3; ++i) {
+        if (const int column = data[4 + i] % 17; column > 0) {
+            args.push_back(columns[i] + std::to_string(column));
+        }
+    }
+    args.push_back(path);
+
     // Read in one piece and in pieces of a few bytes, side by side, the run says the same.
-    const Run whole = run(settings);
-    settings.pieceSize = 1 + data[1] / 8;
-    const Run pieces = run(settings);
-    vellumbrook::fuzz::check(whole.status == 0 || whole.status == 1, "status is 0 or 1");
-    vellumbrook::fuzz::check(whole.status == 0 || !whole.messages.empty(), "a failure says why");
-    vellumbrook::fuzz::check(whole.status == pieces.status && whole.messages == pieces.messages &&
-                                 (whole.status != 0 || whole.out == pieces.out),
-                             "pieces give what one piece gives");
+    const TicksRun whole = runTicks(args, 0);
+    check(whole.status == 0 || whole.status == 1 || whole.status == 2, "status is 0, 1 or 2");
+    check(whole.status == 0 || !whole.messages.empty(), "a failure says why");
+    check(vellumbrook::fuzz::linesAreSound(whole.messages, "vellumbrook-ticks"),
+          "messages are the program's lines, escaped");
+    if (whole.status == 2) {
+        return 0;  // a layout that the command line refuses
+    }
+    const TicksRun pieces = runTicks(args, 1 + data[1] / 2);
+    check(whole.status == pieces.status && whole.messages == pieces.messages &&
+              (whole.status != 0 || whole.out == pieces.out),
+          "pieces give what one piece gives");
     return 0;
 }
