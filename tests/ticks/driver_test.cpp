@@ -279,7 +279,8 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--from=truefx", "a\x1b[2J.csv"},
                   {},
                   "",
-                  "vellumbrook-ticks: a\\x1b[2J.csv: cannot be opened: " + kNoSuchFile + "\n",
+                  "vellumbrook-ticks: a\\x1b[2J.csv: cannot be opened: " +
+                      platform::openForReading("a\x1b[2J.csv").reason + "\n",
                   1},
         TicksCase{"a_file_where_the_layout_should_be",
                   {"--from", "t.csv"},
