@@ -391,8 +391,13 @@ Command readCommandLine(int argc, char** argv) {
     if (!layoutOf(given, command.settings, error)) {
         return failed(error);
     }
-    if (command.settings.files.empty()) {
+    const std::vector<std::string>& files = command.settings.files;
+    if (files.empty()) {
         return failed("no tick file given");
+    }
+    // A stream is read once: a second "-" would be empty, or the same ticks again.
+    if (std::count(files.begin(), files.end(), "-") > 1) {
+        return failed("- is named more than once; standard input can be read only once");
     }
     if (const std::optional<Layout>& layout = command.settings.layout;
         layout && layout->time.kind == TimeFormat::Kind::pattern) {
