@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <random>
 
+#include "output/quoted.hpp"
+
 namespace vellumbrook::output {
 
 OutputFile::OutputFile(const std::string& name, const std::vector<platform::FileId>& inputs)
@@ -10,7 +12,8 @@ OutputFile::OutputFile(const std::string& name, const std::vector<platform::File
     using Kind = platform::OutputTarget::Kind;
     const platform::OutputTarget target = platform::inspectOutput(name);
     if (target.id && std::find(inputs.begin(), inputs.end(), *target.id) != inputs.end()) {
-        throw OutputFileError(name + ": is also an input; write the output to another file");
+        throw OutputFileError(escaped(name) +
+                              ": is also an input; write the output to another file");
     }
     if (target.kind == Kind::folder) {
         fail("it is a folder");
@@ -64,7 +67,7 @@ void OutputFile::commit() {
 }
 
 void OutputFile::fail(const std::string& reason) const {
-    throw OutputFileError(name_ + ": cannot be written: " + reason);
+    throw OutputFileError(escaped(name_) + ": cannot be written: " + reason);
 }
 
 }  // namespace vellumbrook::output

@@ -52,6 +52,17 @@ TEST_F(Output, RefusesAnInputAndAFolder) {
     EXPECT_THROW(write(name("old.csv"), {*id}), OutputFileError);
     EXPECT_THROW(write(folder.string()), OutputFileError);
     EXPECT_EQ(testing::readFile(folder / "old.csv"), "what was there\n");
+#ifndef _WIN32
+    // The name reaches the terminal with its control bytes escaped.
+    fs::create_directory(folder / "a\x1b[2J");
+    try {
+        write(name("a\x1b[2J"));
+        ADD_FAILURE() << "a folder was written";
+    } catch (const OutputFileError& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  name("a\\x1b[2J") + ": cannot be written: it is a folder");
+    }
+#endif
 }
 
 #ifndef _WIN32
