@@ -20,33 +20,22 @@ struct BlockMasks {
 // give the same masks; only the speed differs.
 enum class ScanPath { scalar, sse2, avx2 };
 
-// A line feed of a run of classified blocks: its offset from the run's first byte, and how
-// many commas the run holds before it.
-struct LineEnd {
-    std::uint32_t at = 0;
-    std::uint32_t commasBefore = 0;
-};
-
-// The line feeds and commas of a run of blocks, in order. lineEnds[0] stands for the run's
-// start, so that line k (from 1) holds the commas from lineEnds[k - 1].commasBefore up to
-// lineEnds[k].commasBefore.
-struct BlockIndex {
-    std::vector<std::uint32_t> commas;  // their offsets from the run's first byte
-    std::vector<LineEnd> lineEnds;
-    std::size_t lineCount = 0;
-    bool anyNul = false;  // in the run
-};
-
-// Classifies and indexes `count` blocks of 64 bytes from `bytes` (at most 2^25, so that
-// offsets fit in 32 bits), which must all be readable; the last of them holds `lastBytes`
-// bytes of the run (1 to 64), and what follows is no part of it.
-using BlockScanner = void (*)(const char* bytes, std::size_t count, std::size_t lastBytes,
-                              BlockIndex& index);
+// Classifies `count` blocks of 64 bytes from `bytes`, which must all be readable, into
+// `masks[0]` to `masks[count - 1]`.
+using BlockClassifier = void (*)(const char* bytes, std::size_t count, BlockMasks* masks);
 
 // The paths this build can run on this processor, the fastest last.
 std::vector<ScanPath> availableScanPaths();
 ScanPath fastestScanPath();
-BlockScanner scannerFor(ScanPath path);
+BlockClassifier classifierFor(ScanPath path);
 std::string_view nameOf(ScanPath path);
+
+// The mask bits of the 64 bytes that end right before bit `at` of the block mask `here`, where
+// `before` is the mask of the block before it: bit 63 stands for the byte right before the one
+// at `at`, bit 0 for the byte 64 places before it.
+inline std::uint64_t windowBefore(std::uint64_t before, std::uint64_t here, unsigned at) {
+    // Shifting `here` in two steps keeps `at` 0 defined: its bits then all fall off.
+    return ((here << 1) << (63 - at)) | (before >> at);
+}
 
 }  // namespace vellumbrook

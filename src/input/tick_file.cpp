@@ -53,7 +53,8 @@ LineReader::LineReader(const TickFile& ticks, std::size_t bufferSize, ScanPath p
       byteLimit_(ticks.byteCount),
       linesLeft_(ticks.lineCount),
       buffer_(std::max(bufferSize, std::size_t{1}) + kBlockSlack),
-      scanBlocks_(scannerFor(path)) {}
+      classify_(classifierFor(path)),
+      masks_(kRunBlocks + 1) {}
 
 std::size_t LineReader::readSome(char* into, std::size_t room) {
     const std::ptrdiff_t got = rereadable_ ? platform::readAt(source_, into, room, consumed_)
@@ -149,28 +150,34 @@ bool LineReader::classifyMore() {
     if (scan_ == end_) {
         return false;
     }
-    // A run of 8 KiB keeps its bytes and its index in the processor's nearest caches while
-    // its lines are handed on.
-    constexpr std::size_t kMostBlocks = 128;
+    // A run of 8 KiB keeps its bytes and its masks in the processor's nearest caches while its
+    // lines are handed on.
     const std::size_t size = end_ - scan_;
-    const std::size_t blocks = std::min(ended_ ? (size + 63) / 64 : size / 64, kMostBlocks);
-    scanBlocks_(buffer_.data() + scan_, blocks, std::min<std::size_t>(size - 64 * (blocks - 1), 64),
-                index_);
-    // The commas of a run alone cannot tell the fields of a line that began before it, nor of
-    // one holding a NUL; the masks tell only whether the run holds one.
-    slowLines_ = index_.anyNul ? index_.lineCount : begin_ < scan_ ? 1 : 0;
-    runBase_ = scan_;
-    lineIndex_ = 1;
+    const std::size_t blocks = std::min(ended_ ? (size + 63) / 64 : size / 64, kRunBlocks);
+    // The run's first block follows the last one of the run before.
+    masks_[0] = masks_[runBlocks_];
+    classify_(buffer_.data() + scan_, blocks, masks_.data() + 1);
+    const std::size_t lastBytes = size - 64 * (blocks - 1);
+    if (lastBytes < 64) {
+        // Whatever lies past the data is no part of it.
+        const std::uint64_t data = (std::uint64_t{1} << lastBytes) - 1;
+        BlockMasks& last = masks_[blocks];
+        last = {last.lineFeeds & data, last.commas & data, last.nuls & data};
+    }
+    runBlocks_ = blocks;
+    block_ = 1;
+    blockStart_ = scan_;
+    lineFeeds_ = masks_[1].lineFeeds;
     scan_ += std::min(size, 64 * blocks);
     return true;
 }
 
-bool LineReader::nextLineOfNewRun(ScannedLine& scanned) {
+bool LineReader::nextLineOfNextRun(ScannedLine& scanned) {
     if (linesLeft_ == 0) {
         return false;
     }
     while (classifyMore()) {
-        if (lineIndex_ <= index_.lineCount) {
+        if (findLineFeed()) {
             takeLine(scanned);
             return true;
         }

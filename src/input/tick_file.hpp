@@ -51,7 +51,7 @@ using ReadHook = std::function<void(std::uint64_t done, std::uint64_t total)>;
 //
 // The second pass looks at each byte once: every block of 64 bytes is classified into bit
 // masks of its line feeds, commas and NULs, and each line's end and last three commas come
-// from those masks.
+// from the masks of its block and the one before.
 class LineReader {
   public:
     struct Count {
@@ -87,11 +87,11 @@ class LineReader {
     // every counted line has been given. Throws TickReadError when reading fails or the file
     // ends before its counted lines.
     bool nextLine(ScannedLine& scanned) {
-        if (lineIndex_ <= index_.lineCount && linesLeft_ > 0) {
+        if (linesLeft_ > 0 && findLineFeed()) {
             takeLine(scanned);
             return true;
         }
-        return nextLineOfNewRun(scanned);
+        return nextLineOfNextRun(scanned);
     }
     bool nextLine(std::string_view& line);
 
@@ -109,7 +109,8 @@ class LineReader {
     std::size_t readSome(char* into, std::size_t room);
     std::size_t capacity() const { return buffer_.size() - kBlockSlack; }
     bool classifyMore();
-    bool nextLineOfNewRun(ScannedLine& scanned);
+    bool findLineFeed();
+    bool nextLineOfNextRun(ScannedLine& scanned);
     void takeLine(ScannedLine& scanned);
 
     const platform::File& source_;
@@ -122,13 +123,16 @@ class LineReader {
     std::size_t begin_ = 0;  // the unfinished line
     std::size_t scan_ = 0;   // the second pass: the end of the classified bytes
     std::size_t end_ = 0;    // the end of what has been read
-    // The second pass's last run of classified bytes, from runBase_: the masks of its blocks,
-    // its line feeds and commas, and the next of its lines to hand on (from 1).
-    BlockScanner scanBlocks_ = nullptr;
-    BlockIndex index_;
-    std::size_t runBase_ = 0;
-    std::size_t lineIndex_ = 1;
-    std::size_t slowLines_ = 0;  // the run's lines, from the first, that are searched whole
+    // The second pass's last run of classified blocks, masks_[1] to masks_[runBlocks_], after
+    // the masks of the block before them, and the one whose lines are being handed on: its
+    // number, where it starts and its line feeds not yet handed on.
+    static constexpr std::size_t kRunBlocks = 128;
+    BlockClassifier classify_ = nullptr;
+    std::vector<BlockMasks> masks_;
+    std::size_t runBlocks_ = 0;
+    std::size_t block_ = 0;
+    std::size_t blockStart_ = 0;
+    std::uint64_t lineFeeds_ = 0;
     std::uint64_t consumed_ = 0;
     bool ended_ = false;
     bool shrunk_ = false;  // the data ended before the counted bytes
@@ -136,31 +140,56 @@ class LineReader {
     std::uint64_t total_ = 0;
 };
 
-// Hands on the next line of the classified run. Lines are read on every tick, so this is
-// kept where the caller can inline it.
-inline void LineReader::takeLine(ScannedLine& scanned) {
-    const std::size_t number = lineIndex_++;
-    const LineEnd& before = index_.lineEnds[number - 1];
-    const LineEnd& end = index_.lineEnds[number];
-    const std::size_t lineFeed = runBase_ + end.at;
-    const char* at = buffer_.data();
-    const std::size_t length = lineFeed - begin_;
-    scanned.line = {at + begin_, length > 0 && at[lineFeed - 1] == '\r' ? length - 1 : length};
-    if (number <= slowLines_) {
-        // A NUL in the run (the examined text ends at a line's first NUL), or the run's
-        // first line began before it: the line is searched whole.
-        scanned.setFields(findTickFields(scanned.line));
-    } else if (end.commasBefore - before.commasBefore >= 3) {
-        const std::uint32_t* commas = index_.commas.data() + end.commasBefore;
-        const char* run = at + runBase_;
-        scanned.hasFields = true;
-        scanned.fields = {{run + commas[-3] + 1, commas[-2] - commas[-3] - 1},
-                          {run + commas[-2] + 1, commas[-1] - commas[-2] - 1}};
-    } else {
-        scanned.hasFields = false;
+// Steps through the run's blocks to the next that holds a line feed not yet handed on; false
+// when the run holds none. Most lines start in a block of their own, so this too is kept where
+// the caller can inline it.
+inline bool LineReader::findLineFeed() {
+    while (lineFeeds_ == 0 && block_ < runBlocks_) {
+        lineFeeds_ = masks_[++block_].lineFeeds;
+        blockStart_ += 64;
     }
+    return lineFeeds_ != 0;
+}
+
+// Hands on the next line of the block. Lines are read on every tick, so this is kept where the
+// caller can inline it.
+inline void LineReader::takeLine(ScannedLine& scanned) {
+    const auto at = static_cast<unsigned>(std::countr_zero(lineFeeds_));
+    lineFeeds_ &= lineFeeds_ - 1;
+    const std::size_t lineFeed = blockStart_ + at;
+    const char* bytes = buffer_.data();
+    const std::size_t length = lineFeed - begin_;
+    scanned.line = {bytes + begin_,
+                    length > 0 && bytes[lineFeed - 1] == '\r' ? length - 1 : length};
     begin_ = lineFeed + 1;
     --linesLeft_;
+    const BlockMasks& here = masks_[block_];
+    const BlockMasks& before = masks_[block_ - 1];
+    if (length <= 64 && (here.nuls | before.nuls) == 0) {
+        // The line lies within the 64 bytes before its line feed, whose masks this block and
+        // the one before it hold: its last three commas are the top three bits of its part.
+        const std::uint64_t inLine = length == 0 ? 0 : ~std::uint64_t{0} << (64 - length);
+        std::uint64_t commas = windowBefore(before.commas, here.commas, at) & inLine;
+        const std::uint64_t butOne = commas & (commas - 1);
+        scanned.hasFields = (butOne & (butOne - 1)) != 0;  // three commas or more
+        if (scanned.hasFields) {
+            // Bit i of the window stands for the byte at lineFeed - 64 + i.
+            const auto takeLast = [&] {
+                const auto bit = static_cast<unsigned>(std::bit_width(commas) - 1);
+                commas ^= std::uint64_t{1} << bit;
+                return lineFeed + bit - 64;
+            };
+            const std::size_t last = takeLast();
+            const std::size_t second = takeLast();
+            const std::size_t third = takeLast();
+            scanned.fields = {{bytes + third + 1, second - third - 1},
+                              {bytes + second + 1, last - second - 1}};
+        }
+        return;
+    }
+    // A longer line, or one near a NUL (the examined text ends at the first): it is searched
+    // whole.
+    scanned.setFields(findTickFields(scanned.line));
 }
 
 enum class TickFileStatus { read, cannotOpen, readError, temporaryFileError };
