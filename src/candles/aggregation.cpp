@@ -52,18 +52,19 @@ class PriceRange {
     double high_ = 0.0;
 };
 
-// The same range while the prices are short decimals of one scale, as they nearly always are:
-// ordered as their doubles are, they need converting only for the four values kept.
+// The same range while the prices are short decimals with their points at one place, as they nearly
+// always are: ordered as their doubles are, they need converting only for the four values kept.
 class DecimalRange {
   public:
-    // False, with nothing added, for a price of another scale than the ones before it.
+    // False, with nothing added, for a price whose point stands elsewhere than in the ones
+    // before it.
     bool add(const ShortDecimal& price) {
         if (empty_) {
             first_ = low_ = high_ = last_ = price;
             empty_ = false;
             return true;
         }
-        if (price.scale != first_.scale) {
+        if (price.pointAt != first_.pointAt) {
             return false;
         }
         // Selections rather than branches, as for doubles.
@@ -96,6 +97,7 @@ void aggregateGroup(LineReader& lines, std::int32_t groupSize, std::size_t first
     bool allDecimal = true;  // every usable price so far went into `decimals`
     bool anyUsable = false;
     PriceRange range;
+    ShortDecimalReader decimalReader;
     LineReader::ScannedLine scanned;
     for (std::int32_t taken = 0; taken < groupSize && lines.nextLine(scanned); ++taken) {
         if (!scanned.hasFields) {
@@ -106,7 +108,7 @@ void aggregateGroup(LineReader& lines, std::int32_t groupSize, std::size_t first
             record.timeText.assign(scanned.fields.timeText);
         }
         ShortDecimal decimal;
-        if (allDecimal && readShortDecimal(scanned.fields.priceText, decimal) &&
+        if (allDecimal && decimalReader.read(scanned.fields.priceText, decimal) &&
             decimals.add(decimal)) {
             continue;
         }

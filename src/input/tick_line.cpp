@@ -63,10 +63,36 @@ bool shortPlainDecimal(std::string_view text, double& value) {
 }  // namespace
 
 double ShortDecimal::value() const {
-    const std::int64_t signedDigits = packed >> 1;
-    const double magnitude = static_cast<double>(signedDigits < 0 ? -signedDigits : signedDigits) /
-                             kExactPowersOfTen[scale];
+    const std::int64_t signedKey = packed >> 1;
+    std::uint64_t values =
+        __builtin_bswap64(static_cast<std::uint64_t>(signedKey < 0 ? -signedKey : signedKey));
+    int scale = 0;
+    if (pointAt != kNoPoint) {
+        // The bytes below the point move up over it, and a 0 comes in at the bottom.
+        scale = 7 - pointAt;
+        const std::uint64_t below = (std::uint64_t{1} << (8 * pointAt)) - 1;
+        values = (values & ~below) | (values & below) << 8;
+    }
+    values = (values * 2561) >> 8 & 0x00ff00ff00ff00ff;
+    values = (values * 6553601) >> 16 & 0x0000ffff0000ffff;
+    const std::uint64_t digits = (values * 42949672960001) >> 32;
+    const double magnitude = static_cast<double>(digits) / kExactPowersOfTen[scale];
     return (packed & 1) != 0 ? -magnitude : magnitude;
+}
+
+bool ShortDecimalReader::readAnew(std::string_view text, ShortDecimal& price) {
+    if (!readShortDecimal(text, price)) {
+        size_ = kNone;
+        return false;
+    }
+    using namespace decimal_bytes;
+    size_ = text.size() - (text.front() == '-' ? 1 : 0);
+    padding_ = 8 * static_cast<unsigned>(8 - size_);
+    padZeros_ = ((std::uint64_t{1} << padding_) - 1) & kZeros;
+    pointAt_ = price.pointAt;
+    pointByte_ = pointAt_ == ShortDecimal::kNoPoint ? 0 : std::uint64_t{0xff} << (8 * pointAt_);
+    zeros_ = kZeros ^ (pointByte_ & (kOnes * ('.' ^ '0')));
+    return true;
 }
 
 namespace {

@@ -95,7 +95,8 @@ TEST(AggregateGroup, NansAreLeftOutOfHighAndLow) {
 TEST(AggregateGroup, HighAndLowMatchAStableSort) {
     std::mt19937 random(7);
     const std::vector<std::string> values{"0",    "-0",  "1",    "-1",    "2.5",    "-2.5",
-                                          "2.50", "0.0", "-0.0", "1e300", "-1e300", "2.49"};
+                                          "2.50", "0.0", "-0.0", "1e300", "-1e300", "2.49",
+                                          "12.",  "1.2", "12",   "9.9",   "10.0",   "-.5"};
     for (int round = 0; round < 2000; ++round) {
         std::vector<std::string> lines;
         std::vector<double> prices;

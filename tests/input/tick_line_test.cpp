@@ -162,6 +162,9 @@ TEST(ConvertPrice, AgreesWithStrtod) {
                                    "-.5",
                                    "00012.5000",
                                    "1.10345",
+                                   "1/10345",
+                                   "1.10345",
+                                   "1-10345",
                                    "9007199254740993",
                                    "0.1000000000000000055511151231257827",
                                    "1e-300",
@@ -173,19 +176,29 @@ TEST(ConvertPrice, AgreesWithStrtod) {
         if (random() % 4 == 0) {
             text += '-';
         }
-        text += digits(1 + random() % 20);
+        // Half of them short, so that texts of one shape often follow each other.
+        const std::size_t most = i % 2 == 0 ? 20 : 4;
+        text += digits(1 + random() % most);
         if (random() % 3 != 0) {
             text += '.';
-            text += digits(1 + random() % 20);
+            text += digits(1 + random() % most);
         }
         texts.push_back(text);
     }
+    // The reader that remembers the shape of the text before, over texts one after another.
+    ShortDecimalReader reader;
     for (const std::string& text : texts) {
         const double expected = std::strtod(text.c_str(), nullptr);
         for (const Conversion convert : kConversions) {
             const double got = convert(text);
             ASSERT_EQ(std::signbit(got), std::signbit(expected)) << text;
             ASSERT_EQ(got, expected) << text;
+        }
+        const std::string line = text + ",xxxxxxxx";
+        ShortDecimal decimal;
+        if (reader.read({line.data(), text.size()}, decimal)) {
+            ASSERT_EQ(std::signbit(decimal.value()), std::signbit(expected)) << text;
+            ASSERT_EQ(decimal.value(), expected) << text;
         }
     }
 }
