@@ -98,10 +98,11 @@ void aggregateGroup(LineReader& lines, std::int32_t groupSize, std::size_t first
     bool anyUsable = false;
     PriceRange range;
     ShortDecimalReader decimalReader;
-    LineReader::ScannedLine scanned;
-    for (std::int32_t taken = 0; taken < groupSize && lines.nextLine(scanned); ++taken) {
+    std::size_t lineNumber = firstLineNumber - 1;
+    lines.takeLines(groupSize, [&](const LineReader::ScannedLine& scanned) {
+        ++lineNumber;
         if (!scanned.hasFields) {
-            continue;
+            return;
         }
         if (!anyUsable) {
             anyUsable = true;
@@ -110,7 +111,7 @@ void aggregateGroup(LineReader& lines, std::int32_t groupSize, std::size_t first
         ShortDecimal decimal;
         if (allDecimal && decimalReader.read(scanned.fields.priceText, decimal) &&
             decimals.add(decimal)) {
-            continue;
+            return;
         }
         if (allDecimal && !decimals.empty()) {
             // From here on the prices are doubles, starting from the decimals' range.
@@ -122,11 +123,11 @@ void aggregateGroup(LineReader& lines, std::int32_t groupSize, std::size_t first
         try {
             price = convertPrice(scanned.fields.priceText);
         } catch (const PriceConversionError& error) {
-            throw PriceError(firstLineNumber + static_cast<std::size_t>(taken), error);
+            throw PriceError(lineNumber, error);
         }
         range.add(price);
         record.open = price;
-    }
+    });
     if (!anyUsable) {
         return;
     }

@@ -30,6 +30,14 @@ ScanPath fastestScanPath();
 BlockClassifier classifierFor(ScanPath path);
 std::string_view nameOf(ScanPath path);
 
+// The line feeds among the first `size` bytes at `bytes` that come before a byte 1A hex (which
+// ends the data), and how many bytes come before that byte: `size` when there is none.
+struct LineFeedCount {
+    std::uint64_t lineFeeds = 0;
+    std::size_t dataSize = 0;
+};
+LineFeedCount countLineFeeds(const char* bytes, std::size_t size);
+
 // The mask bits of the 64 bytes that end right before bit `at` of the block mask `here`, where
 // `before` is the mask of the block before it: bit 63 stands for the byte right before the one
 // at `at`, bit 0 for the byte 64 places before it.

@@ -4,38 +4,11 @@
 #include <bit>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace vellumbrook {
 
 namespace {
 
 constexpr char kEndOfData = '\x1a';
-
-// Counting is all the first pass does, so it goes 16 bytes at a time where it can: each
-// byte lane counts its LFs for up to 255 blocks, then the lanes are summed.
-std::uint64_t countLineFeeds(const char* bytes, std::size_t size) {
-    std::uint64_t count = 0;
-#if defined(__SSE2__)
-    const __m128i lineFeed = _mm_set1_epi8('\n');
-    while (size >= 16) {
-        const std::size_t blocks = std::min<std::size_t>(size / 16, 255);
-        __m128i lanes = _mm_setzero_si128();
-        for (std::size_t block = 0; block < blocks; ++block) {
-            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
-            lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(chunk, lineFeed));
-            bytes += 16;
-        }
-        const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
-        count += static_cast<std::uint64_t>(_mm_cvtsi128_si32(sums)) +
-                 static_cast<std::uint64_t>(_mm_extract_epi16(sums, 4));
-        size -= blocks * 16;
-    }
-#endif
-    return count + static_cast<std::uint64_t>(std::count(bytes, bytes + size, '\n'));
-}
 
 }  // namespace
 
@@ -51,10 +24,11 @@ LineReader::LineReader(const TickFile& ticks, std::size_t bufferSize, ScanPath p
       rereadable_(true),
       secondPass_(true),
       byteLimit_(ticks.byteCount),
-      linesLeft_(ticks.lineCount),
       buffer_(std::max(bufferSize, std::size_t{1}) + kBlockSlack),
       classify_(classifierFor(path)),
-      masks_(kRunBlocks + 1) {}
+      masks_(kRunBlocks + 1) {
+    at_.linesLeft = ticks.lineCount;
+}
 
 std::size_t LineReader::readSome(char* into, std::size_t room) {
     const std::ptrdiff_t got = rereadable_ ? platform::readAt(source_, into, room, consumed_)
@@ -76,11 +50,11 @@ bool LineReader::fill() {
     if (ended_) {
         return false;
     }
-    if (begin_ > 0) {
-        std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
-        scan_ -= begin_;
-        end_ -= begin_;
-        begin_ = 0;
+    if (at_.begin > 0) {
+        std::memmove(buffer_.data(), buffer_.data() + at_.begin, end_ - at_.begin);
+        scan_ -= at_.begin;
+        end_ -= at_.begin;
+        at_.begin = 0;
     }
     if (end_ == capacity()) {
         buffer_.resize(capacity() * 2 + kBlockSlack);  // one line fills the whole buffer
@@ -99,8 +73,10 @@ bool LineReader::fill() {
     if (hook_) {
         hook_(consumed_, total_);
     }
+    // The first pass looks for the end of the data while it counts the line feeds.
     char* fresh = buffer_.data() + end_;
-    if (const void* stop = std::memchr(fresh, kEndOfData, got)) {
+    const void* stop = secondPass_ ? std::memchr(fresh, kEndOfData, got) : nullptr;
+    if (stop != nullptr) {
         got = static_cast<std::size_t>(static_cast<const char*>(stop) - fresh);
         ended_ = true;
     }
@@ -112,9 +88,11 @@ LineReader::Count LineReader::countLines(std::int32_t maxLines) {
     Count count;
     bool openLine = false;  // bytes after the last LF
     while (fill()) {
-        const char* chunk = buffer_.data() + begin_;
-        const std::size_t size = end_ - begin_;
-        const std::uint64_t feeds = countLineFeeds(chunk, size);
+        const char* chunk = buffer_.data() + at_.begin;
+        const LineFeedCount found = countLineFeeds(chunk, end_ - at_.begin);
+        const std::size_t size = found.dataSize;
+        const std::uint64_t feeds = found.lineFeeds;
+        ended_ = ended_ || size < end_ - at_.begin;
         if (static_cast<std::uint64_t>(count.lines) + feeds >=
             static_cast<std::uint64_t>(maxLines)) {
             // The most lines are here: what follows the LF of the last one is never used.
@@ -130,8 +108,10 @@ LineReader::Count LineReader::countLines(std::int32_t maxLines) {
         }
         count.lines += static_cast<std::int32_t>(feeds);
         count.bytes += size;
-        openLine = chunk[size - 1] != '\n';
-        begin_ = scan_ = end_ = 0;
+        if (size > 0) {
+            openLine = chunk[size - 1] != '\n';
+        }
+        at_.begin = scan_ = end_ = 0;
     }
     if (openLine) {
         ++count.lines;
@@ -165,33 +145,33 @@ bool LineReader::classifyMore() {
         last = {last.lineFeeds & data, last.commas & data, last.nuls & data};
     }
     runBlocks_ = blocks;
-    block_ = 1;
-    blockStart_ = scan_;
-    lineFeeds_ = masks_[1].lineFeeds;
+    at_.block = 1;
+    at_.blockStart = scan_;
+    at_.lineFeeds = masks_[1].lineFeeds;
     scan_ += std::min(size, 64 * blocks);
     return true;
 }
 
 bool LineReader::nextLineOfNextRun(ScannedLine& scanned) {
-    if (linesLeft_ == 0) {
+    if (at_.linesLeft == 0) {
         return false;
     }
     while (classifyMore()) {
-        if (findLineFeed()) {
-            takeLine(scanned);
+        if (findLineFeed(at_)) {
+            takeLine(at_, scanned);
             return true;
         }
     }
     if (shrunk_) {
         throw TickReadError("the tick file has shrunk");
     }
-    if (begin_ == end_) {
+    if (at_.begin == end_) {
         throw TickReadError("the tick file has changed");
     }
-    scanned.line = {buffer_.data() + begin_, end_ - begin_};
+    scanned.line = {buffer_.data() + at_.begin, end_ - at_.begin};
     scanned.setFields(findTickFields(scanned.line));
-    begin_ = scan_ = end_;
-    --linesLeft_;
+    at_.begin = scan_ = end_;
+    --at_.linesLeft;
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "input/line_scan.hpp"
@@ -87,12 +88,20 @@ class LineReader {
     // every counted line has been given. Throws TickReadError when reading fails or the file
     // ends before its counted lines.
     bool nextLine(ScannedLine& scanned) {
-        if (linesLeft_ > 0 && findLineFeed()) {
-            takeLine(scanned);
+        Cursor at = at_;
+        if (at.linesLeft > 0 && findLineFeed(at)) {
+            takeLine(at, scanned);
+            at_ = at;
             return true;
         }
         return nextLineOfNextRun(scanned);
     }
+    // Second pass: hands the next lines, up to `count` of them, one at a time to
+    // `take(const ScannedLine&)`, and tells how many it handed on: fewer only once every
+    // counted line has been given. Throws as nextLine does; once `take` throws, the reader is
+    // done with.
+    template <typename Take>
+    std::int32_t takeLines(std::int32_t count, Take take);
     bool nextLine(std::string_view& line);
 
     // Called after every read of this pass; `total` is what it expects to read (0: unknown).
@@ -109,30 +118,37 @@ class LineReader {
     std::size_t readSome(char* into, std::size_t room);
     std::size_t capacity() const { return buffer_.size() - kBlockSlack; }
     bool classifyMore();
-    bool findLineFeed();
+    // Where the second pass stands, kept apart so that a loop over lines can hold it in
+    // registers: the unfinished line, the lines still to give, and the block whose lines are
+    // being handed on (its number in the run, where it starts and its line feeds not yet
+    // handed on).
+    struct Cursor {
+        std::size_t begin = 0;
+        std::int32_t linesLeft = 0;
+        std::size_t block = 0;
+        std::size_t blockStart = 0;
+        std::uint64_t lineFeeds = 0;
+    };
+
+    bool findLineFeed(Cursor& at) const;
     bool nextLineOfNextRun(ScannedLine& scanned);
-    void takeLine(ScannedLine& scanned);
+    void takeLine(Cursor& at, ScannedLine& scanned) const;
 
     const platform::File& source_;
     bool rereadable_;
     const platform::File* copyTo_ = nullptr;
     bool secondPass_ = false;
     std::uint64_t byteLimit_ = UINT64_MAX;
-    std::int32_t linesLeft_ = 0;
     std::vector<char> buffer_;
-    std::size_t begin_ = 0;  // the unfinished line
-    std::size_t scan_ = 0;   // the second pass: the end of the classified bytes
-    std::size_t end_ = 0;    // the end of what has been read
+    Cursor at_;
+    std::size_t scan_ = 0;  // the second pass: the end of the classified bytes
+    std::size_t end_ = 0;   // the end of what has been read
     // The second pass's last run of classified blocks, masks_[1] to masks_[runBlocks_], after
-    // the masks of the block before them, and the one whose lines are being handed on: its
-    // number, where it starts and its line feeds not yet handed on.
+    // the masks of the block before them.
     static constexpr std::size_t kRunBlocks = 128;
     BlockClassifier classify_ = nullptr;
     std::vector<BlockMasks> masks_;
     std::size_t runBlocks_ = 0;
-    std::size_t block_ = 0;
-    std::size_t blockStart_ = 0;
-    std::uint64_t lineFeeds_ = 0;
     std::uint64_t consumed_ = 0;
     bool ended_ = false;
     bool shrunk_ = false;  // the data ended before the counted bytes
@@ -143,41 +159,42 @@ class LineReader {
 // Steps through the run's blocks to the next that holds a line feed not yet handed on; false
 // when the run holds none. Most lines start in a block of their own, so this too is kept where
 // the caller can inline it.
-inline bool LineReader::findLineFeed() {
-    while (lineFeeds_ == 0 && block_ < runBlocks_) {
-        lineFeeds_ = masks_[++block_].lineFeeds;
-        blockStart_ += 64;
+inline bool LineReader::findLineFeed(Cursor& at) const {
+    while (at.lineFeeds == 0 && at.block < runBlocks_) {
+        at.lineFeeds = masks_[++at.block].lineFeeds;
+        at.blockStart += 64;
     }
-    return lineFeeds_ != 0;
+    return at.lineFeeds != 0;
 }
 
 // Hands on the next line of the block. Lines are read on every tick, so this is kept where the
 // caller can inline it.
-inline void LineReader::takeLine(ScannedLine& scanned) {
-    const auto at = static_cast<unsigned>(std::countr_zero(lineFeeds_));
-    lineFeeds_ &= lineFeeds_ - 1;
-    const std::size_t lineFeed = blockStart_ + at;
+inline void LineReader::takeLine(Cursor& at, ScannedLine& scanned) const {
+    const auto bit = static_cast<unsigned>(std::countr_zero(at.lineFeeds));
+    at.lineFeeds &= at.lineFeeds - 1;
+    const std::size_t lineFeed = at.blockStart + bit;
     const char* bytes = buffer_.data();
-    const std::size_t length = lineFeed - begin_;
-    scanned.line = {bytes + begin_,
+    const std::size_t length = lineFeed - at.begin;
+    scanned.line = {bytes + at.begin,
                     length > 0 && bytes[lineFeed - 1] == '\r' ? length - 1 : length};
-    begin_ = lineFeed + 1;
-    --linesLeft_;
-    const BlockMasks& here = masks_[block_];
-    const BlockMasks& before = masks_[block_ - 1];
+    at.begin = lineFeed + 1;
+    --at.linesLeft;
+    const BlockMasks& here = masks_[at.block];
+    const BlockMasks& before = masks_[at.block - 1];
     if (length <= 64 && (here.nuls | before.nuls) == 0) {
         // The line lies within the 64 bytes before its line feed, whose masks this block and
         // the one before it hold: its last three commas are the top three bits of its part.
         const std::uint64_t inLine = length == 0 ? 0 : ~std::uint64_t{0} << (64 - length);
-        std::uint64_t commas = windowBefore(before.commas, here.commas, at) & inLine;
+        std::uint64_t commas = windowBefore(before.commas, here.commas, bit) & inLine;
         const std::uint64_t butOne = commas & (commas - 1);
         scanned.hasFields = (butOne & (butOne - 1)) != 0;  // three commas or more
         if (scanned.hasFields) {
             // Bit i of the window stands for the byte at lineFeed - 64 + i.
             const auto takeLast = [&] {
-                const auto bit = static_cast<unsigned>(std::bit_width(commas) - 1);
-                commas ^= std::uint64_t{1} << bit;
-                return lineFeed + bit - 64;
+                // `commas` is not 0 here, which the count of its leading zeros needs.
+                const auto top = static_cast<unsigned>(63 - __builtin_clzll(commas));
+                commas ^= std::uint64_t{1} << top;
+                return lineFeed + top - 64;
             };
             const std::size_t last = takeLast();
             const std::size_t second = takeLast();
@@ -190,6 +207,30 @@ inline void LineReader::takeLine(ScannedLine& scanned) {
     // A longer line, or one near a NUL (the examined text ends at the first): it is searched
     // whole.
     scanned.setFields(findTickFields(scanned.line));
+}
+
+template <typename Take>
+std::int32_t LineReader::takeLines(std::int32_t count, Take take) {
+    Cursor at = at_;
+    std::int32_t taken = 0;
+    for (; taken < count && at.linesLeft > 0; ++taken) {
+        // The line lives in registers unless it has to come from the next run.
+        ScannedLine scanned;
+        if (findLineFeed(at)) {
+            takeLine(at, scanned);
+        } else {
+            at_ = at;
+            ScannedLine fromNextRun;
+            if (!nextLineOfNextRun(fromNextRun)) {
+                break;
+            }
+            scanned = fromNextRun;
+            at = at_;
+        }
+        take(std::as_const(scanned));
+    }
+    at_ = at;
+    return taken;
 }
 
 enum class TickFileStatus { read, cannotOpen, readError, temporaryFileError };
