@@ -186,19 +186,26 @@ inline void LineReader::takeLine(Cursor& at, ScannedLine& scanned) const {
         // the one before it hold: its last three commas are the top three bits of its part.
         const std::uint64_t inLine = length == 0 ? 0 : ~std::uint64_t{0} << (64 - length);
         std::uint64_t commas = windowBefore(before.commas, here.commas, bit) & inLine;
-        const std::uint64_t butOne = commas & (commas - 1);
-        scanned.hasFields = (butOne & (butOne - 1)) != 0;  // three commas or more
+        // The lowest comma cleared once, twice and three times: a line has fields when the
+        // second is not 0, and these are its last three commas once the third is 0. Counting
+        // from the lowest keeps the three apart, so the processor finds them side by side.
+        std::uint64_t butOne = commas & (commas - 1);
+        std::uint64_t butTwo = butOne & (butOne - 1);
+        scanned.hasFields = butTwo != 0;
         if (scanned.hasFields) {
+            for (std::uint64_t butThree = butTwo & (butTwo - 1); butThree != 0;
+                 butThree &= butThree - 1) {
+                commas = butOne;
+                butOne = butTwo;
+                butTwo = butThree;
+            }
             // Bit i of the window stands for the byte at lineFeed - 64 + i.
-            const auto takeLast = [&] {
-                // `commas` is not 0 here, which the count of its leading zeros needs.
-                const auto top = static_cast<unsigned>(63 - __builtin_clzll(commas));
-                commas ^= std::uint64_t{1} << top;
-                return lineFeed + top - 64;
+            const auto place = [&](std::uint64_t bits) {
+                return lineFeed + static_cast<unsigned>(std::countr_zero(bits)) - 64;
             };
-            const std::size_t last = takeLast();
-            const std::size_t second = takeLast();
-            const std::size_t third = takeLast();
+            const std::size_t third = place(commas);
+            const std::size_t second = place(butOne);
+            const std::size_t last = place(butTwo);
             scanned.fields = {{bytes + third + 1, second - third - 1},
                               {bytes + second + 1, last - second - 1}};
         }
