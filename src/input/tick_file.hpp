@@ -220,9 +220,9 @@ template <typename Take>
 std::int32_t LineReader::takeLines(std::int32_t count, Take take) {
     Cursor at = at_;
     std::int32_t taken = 0;
+    // The line lives in registers unless it has to come from the next run.
+    ScannedLine scanned;
     for (; taken < count && at.linesLeft > 0; ++taken) {
-        // The line lives in registers unless it has to come from the next run.
-        ScannedLine scanned;
         if (findLineFeed(at)) {
             takeLine(at, scanned);
         } else {
