@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +41,67 @@ FuzzSettings settingsFrom(const std::uint8_t* data, std::size_t size) {
     settings.layout.ema = ((data[3] >> 5) & 1) == 0;
     settings.layout.emaSpan = settings.candles.emaSpan;
     return settings;
+}
+
+// A candle as the plain reading gives it: the fields searched line by line, every price
+// converted as a double, low and high the ends of a stable sort by less-than with NaNs left
+// out.
+struct PlainCandle {
+    bool usable = false;
+    std::string timeText;
+    double open = 0.0, high = 0.0, low = 0.0, close = 0.0;
+};
+
+PlainCandle plainCandle(const std::vector<std::string>& lines, std::size_t from, std::size_t to) {
+    PlainCandle candle;
+    bool anyNumber = false;
+    for (std::size_t at = from; at < to; ++at) {
+        const std::optional<TickFields> fields = findTickFields(lines[at]);
+        if (!fields) {
+            continue;
+        }
+        const double price = convertPrice(fields->priceText);
+        if (!candle.usable) {
+            candle = {true, std::string(fields->timeText), price, price, price, price};
+        }
+        candle.open = price;
+        if (!std::isnan(price)) {
+            candle.low = !anyNumber || price < candle.low ? price : candle.low;
+            candle.high = !anyNumber || !(price < candle.high) ? price : candle.high;
+            anyNumber = true;
+        }
+    }
+    return candle;
+}
+
+bool samePrice(double got, double expected) {
+    return std::isnan(got) ? std::isnan(expected)
+                           : got == expected && std::signbit(got) == std::signbit(expected);
+}
+
+// The kept candles must be those of the plain reading of the same lines.
+void checkAgainstPlainReading(const TickFile& ticks, const CandleList& candles,
+                              std::size_t placeholders, std::size_t perCandle) {
+    std::vector<std::string> lines;
+    LineReader reader(ticks);
+    for (std::string_view line; reader.nextLine(line);) {
+        lines.emplace_back(line);
+    }
+    const std::size_t partial = lines.size() % perCandle;
+    std::size_t from = 0;
+    std::size_t row = 0;
+    for (const CandleRecord& record : candles) {
+        if (row++ < placeholders) {
+            continue;
+        }
+        const std::size_t to = from + (from == 0 && partial > 0 ? partial : perCandle);
+        const PlainCandle expected = plainCandle(lines, from, to);
+        check(record.timeText == expected.timeText, "time text differs from the plain reading");
+        check(samePrice(record.open, expected.open) && samePrice(record.high, expected.high) &&
+                  samePrice(record.low, expected.low) && samePrice(record.close, expected.close),
+              "prices differ from the plain reading");
+        from = to;
+    }
 }
 
 std::string csvOf(const CandleList& candles, const CsvLayout& layout) {
@@ -104,6 +166,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         ++row;
     }
+
+    checkAgainstPlainReading(ticks, candles, placeholders, perCandle);
 
     const std::string csv = csvOf(candles, fuzzed.layout);
     const std::size_t fields = fuzzed.layout.ema ? 6 : 5;
