@@ -5,6 +5,8 @@ usage: measure.py [--against CONVERTER] [--windows EXE] CONVERTER AWK_SCRIPT FIL
 
 --against times another build of the converter beside this one and checks that both write the
 same bytes; --windows does the same for the Windows build under Wine, on files under 1 GiB.
+`cat`, the conversion, `wc -l`, `-c 1` and the other build run in turn, and each gets the best
+of its 5 runs (3 for a file of 1 GiB or more), so that the ratios compare runs of one spell.
 """
 import os
 import subprocess
@@ -46,6 +48,16 @@ def run(argv, stdin_from=None, stdout=None):
 def best_of(runs, argv, **kwargs):
     results = [run(argv, **kwargs) for _ in range(runs)]
     return min(r[0] for r in results), max(r[1] for r in results)
+
+
+def best_of_each(runs, argvs):
+    """best_of for each command, their runs taken in turn, so that a slow spell of a shared
+    machine falls on all of them alike."""
+    results = [[] for _ in argvs]
+    for _ in range(runs):
+        for argv, taken in zip(argvs, results):
+            taken.append(run(argv))
+    return [(min(r[0] for r in taken), max(r[1] for r in taken)) for taken in results]
 
 
 # Option sets whose output is compared byte for byte with the other builds'.
@@ -98,6 +110,7 @@ def main():
     for path in files:
         size = os.path.getsize(path) / MIB
         runs = 3 if size < 1024 else 1
+        timed_runs = 5 if size < 1024 else 3  # of the commands whose times are compared
         with open(path, "rb") as f:
             lines = sum(chunk.count(b"\n") for chunk in iter(lambda: f.read(MIB), b""))
         candles = -(-lines // TICKS_PER_CANDLE)
@@ -106,16 +119,18 @@ def main():
         mawk_seconds = same_output(converter, awk_script, path)
         if runs > 1:
             mawk_seconds = min(mawk_seconds, best_of(runs - 1, mawk)[0])
-        wc_seconds, _ = best_of(runs, ["wc", "-l", path])
-        cat_seconds, _ = best_of(runs, ["cat", path])
         extra = ()
         if against:
             for options in COMPARED_OPTIONS:
                 same_bytes([converter, "-f", path] + options, [against, "-f", path] + options,
                            "the starting build's CSV")
-            start_seconds, _ = best_of(runs, [against, "-f", path])
-        convert_seconds, rss = best_of(runs, [converter, "-f", path])
-        limited_seconds, _ = best_of(runs, [converter, "-f", path, "-c", "1"])
+        timed = [["cat", path], [converter, "-f", path], ["wc", "-l", path],
+                 [converter, "-f", path, "-c", "1"]] + ([[against, "-f", path]] if against else [])
+        measured = best_of_each(timed_runs, timed)
+        (cat_seconds, _), (convert_seconds, rss), (wc_seconds, _), (limited_seconds, _) = \
+            measured[:4]
+        if against:
+            start_seconds = measured[4][0]
         pipe_seconds, pipe_rss = best_of(1, [converter, "-f", "/dev/stdin"], stdin_from=path)
         if against:
             extra += (f"{start_seconds:.2f}", f"{convert_seconds / start_seconds:.2f}")
