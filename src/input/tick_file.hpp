@@ -96,13 +96,13 @@ class LineReader {
         }
         return nextLineOfNextRun(scanned);
     }
+    bool nextLine(std::string_view& line);
     // Second pass: hands the next lines, up to `count` of them, one at a time to
     // `take(const ScannedLine&)`, and tells how many it handed on: fewer only once every
     // counted line has been given. Throws as nextLine does; once `take` throws, the reader is
     // done with.
     template <typename Take>
     std::int32_t takeLines(std::int32_t count, Take take);
-    bool nextLine(std::string_view& line);
 
     // Called after every read of this pass; `total` is what it expects to read (0: unknown).
     void watch(ReadHook hook, std::uint64_t total) {
