@@ -62,10 +62,24 @@ std::size_t editDistance(std::string_view from, std::string_view to) {
     return row[to.size()];
 }
 
-// "; did you mean NAME?" for the layout nearest to a misspelt one, if one is near.
+// "; did you mean NAME?" for the layout nearest to a misspelt one, if one is near: the
+// layouts that begin with the word given ("hist", "mt5"), else the one a few edits away.
 std::string nearestLayout(const std::string& given) {
     std::vector<std::string> names = presetNames();
     names.insert(names.end(), {"auto", "custom"});
+    std::vector<std::string> beginning;
+    for (const std::string& name : names) {
+        if (given.size() >= 2 && name.starts_with(given)) {
+            beginning.push_back(name);
+        }
+    }
+    if (!beginning.empty()) {
+        std::string suggestion = "; did you mean " + beginning.front();
+        for (std::size_t i = 1; i < beginning.size(); ++i) {
+            suggestion += (i + 1 == beginning.size() ? " or " : ", ") + beginning[i];
+        }
+        return suggestion + "?";
+    }
     std::string nearest;
     std::size_t best = 3;  // more edits than two are no misspelling
     for (const std::string& name : names) {

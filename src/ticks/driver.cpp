@@ -98,6 +98,17 @@ bool firstLinesFit(const TicksSettings& settings, const Layout& layout, Quote qu
     stopWithFile(copied, "its first 64 KiB hold no tick line");
 }
 
+// The same file named twice, by one path or by two, would give its ticks twice.
+void refuseNamedTwice(const std::vector<Source>& sources) {
+    const Source& last = sources.back();
+    for (std::size_t i = 0; i + 1 < sources.size(); ++i) {
+        if (last.named && sources[i].named == last.named) {
+            stopWithFile(last, "is the same file as " + shownName(sources[i].name) +
+                                   ", named before it; each file is read once");
+        }
+    }
+}
+
 void reportCounts(std::FILE* messages, const Source& source, const Counts& counts) {
     say(messages, inFile(source.name, std::to_string(counts.ticks) +
                                           " ticks; passed over: " + std::to_string(counts.blank) +
@@ -124,6 +135,7 @@ int rewriteTicks(const TicksSettings& settings, std::FILE* out, std::FILE* messa
         std::vector<Source> sources;
         for (const std::string& name : settings.files) {
             sources.push_back(openSource(name, progress, check));
+            refuseNamedTwice(sources);
             known = known ? known : layoutFor(settings, sources.front(), messages);
         }
         const Layout layout = *known;

@@ -3,11 +3,15 @@
 namespace vellumbrook::ticks {
 
 bool LineFields::splitQuoted(std::string_view line) {
+    unclosedQuote_ = false;
     std::size_t field = 0;
-    std::size_t at = 0;
-    while (field < fields_.size()) {
+    std::string scratch;  // the text of a field beyond those wanted, which nobody keeps
+    // Every field of the line is walked, those the layout does not use too, so that a quote
+    // left open anywhere is found.
+    for (std::size_t at = 0;;) {
+        const bool wanted = field < fields_.size();
         if (at < line.size() && line[at] == '"') {
-            std::string& text = unquoted_[field];  // each field's text of its own
+            std::string& text = wanted ? unquoted_[field] : scratch;  // each its own text
             text.clear();
             std::size_t i = at + 1;
             for (; i < line.size(); ++i) {
@@ -21,19 +25,28 @@ bool LineFields::splitQuoted(std::string_view line) {
                 }
                 text += line[i];
             }
-            fields_[field++] = text;
+            if (i >= line.size()) {
+                unclosedQuote_ = true;
+                return false;
+            }
+            if (wanted) {
+                fields_[field] = unquoted_[field];
+            }
             at = line.find(layout_.separator, i);
         } else {
             const std::size_t end = std::min(line.find(layout_.separator, at), line.size());
-            fields_[field++] = line.substr(at, end - at);
+            if (wanted) {
+                fields_[field] = line.substr(at, end - at);
+            }
             at = end < line.size() ? end : std::string_view::npos;
         }
+        ++field;
         if (at == std::string_view::npos) {
             break;
         }
         ++at;
     }
-    return field == fields_.size();
+    return field >= fields_.size();
 }
 
 }  // namespace vellumbrook::ticks

@@ -48,7 +48,11 @@ class LineFields {
     // The number of fields a line needs.
     std::size_t wanted() const { return fields_.size(); }
 
-    // Cuts `line` into its first wanted() fields; false when it has fewer. The line may be
+    // Whether the last line split failed on a quote that is never closed (with --quoted).
+    bool unclosedQuote() const { return unclosedQuote_; }
+
+    // Cuts `line` into its first wanted() fields; false when it has fewer, or when a quoted
+    // field anywhere in it is never closed. The line may be
     // read up to BackwardLines::kReadableAfterLine bytes past its end.
     bool split(std::string_view line) {
         if (layout_.quoted) {
@@ -108,6 +112,7 @@ class LineFields {
     std::vector<std::string_view> fields_;
     std::vector<std::string> unquoted_;
     std::string joinedTime_;
+    bool unclosedQuote_ = false;
 };
 
 }  // namespace vellumbrook::ticks

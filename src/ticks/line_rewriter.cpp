@@ -176,6 +176,9 @@ class alignas(64) LineRewriter {
             stopAtLine(source, start, "not a " + layout_.name + " header", line);
         }
         if (!fields_.split(line)) {
+            if (fields_.unclosedQuote()) {
+                stopAtLine(source, start, "a quote that is never closed", line);
+            }
             stopAtLine(
                 source, start,
                 "fewer than the " + std::to_string(fields_.wanted()) + " fields of " + layout_.name,

@@ -180,6 +180,7 @@ Source openSource(const std::string& name, Progress& progress, const FirstLinesC
         stopWithFile(source, "cannot be opened: " + opened.reason);
     }
     source.file = std::move(opened.file);
+    source.named = platform::idOf(source.file);
     source.begin = opened.position;
     if (opened.rereadable) {
         const std::int64_t size = platform::sizeOf(source.file);

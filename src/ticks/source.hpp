@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,7 @@ struct Source {
     platform::File file;
     std::uint64_t begin = 0;
     std::uint64_t end = 0;
+    std::optional<platform::FileId> named;  // the file the name opened, before any copy
 };
 
 // Looks at the first lines of a stream while it is being copied, given what was copied so far

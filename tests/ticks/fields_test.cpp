@@ -38,20 +38,21 @@ TEST_P(Fields, CutsTheFieldsALineNeeds) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, Fields,
-    ::testing::Values(FieldsCase{',', false, 3, "a,b,c,d", {"a", "b", "c"}},
-                      FieldsCase{',', false, 3, "a,b,", {"a", "b", ""}},
-                      FieldsCase{',', false, 3, "a,b", {}},
-                      FieldsCase{';', false, 2, "1,5;2,5", {"1,5", "2,5"}},
-                      FieldsCase{
-                          ',', false, 2, "0123456789abcdefghij,x", {"0123456789abcdefghij", "x"}},
-                      FieldsCase{',', true, 2, "\"a,b\",\"say \"\"hi\"\"\"", {"a,b", "say \"hi\""}},
-                      // Quoted fields eight columns apart keep texts of their own.
-                      FieldsCase{',',
-                                 true,
-                                 9,
-                                 "\"2024\",b,c,d,e,f,g,h,\"1.6\"",
-                                 {"2024", "b", "c", "d", "e", "f", "g", "h", "1.6"}},
-                      FieldsCase{',', true, 2, "\"a\"", {}}));
+    ::testing::Values(
+        FieldsCase{',', false, 3, "a,b,c,d", {"a", "b", "c"}},
+        FieldsCase{',', false, 3, "a,b,", {"a", "b", ""}}, FieldsCase{',', false, 3, "a,b", {}},
+        FieldsCase{';', false, 2, "1,5;2,5", {"1,5", "2,5"}},
+        FieldsCase{',', false, 2, "0123456789abcdefghij,x", {"0123456789abcdefghij", "x"}},
+        FieldsCase{',', true, 2, "\"a,b\",\"say \"\"hi\"\"\"", {"a,b", "say \"hi\""}},
+        // Quoted fields eight columns apart keep texts of their own.
+        FieldsCase{',',
+                   true,
+                   9,
+                   "\"2024\",b,c,d,e,f,g,h,\"1.6\"",
+                   {"2024", "b", "c", "d", "e", "f", "g", "h", "1.6"}},
+        FieldsCase{',', true, 2, "\"a\"", {}},
+        // A quote never closed is refused wherever it stands.
+        FieldsCase{',', true, 2, "a,\"b", {}}, FieldsCase{',', true, 2, "a,b,c,\"d", {}}));
 
 }  // namespace
 }  // namespace vellumbrook::ticks
