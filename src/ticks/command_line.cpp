@@ -96,6 +96,8 @@ struct Option;
 // Everything given on the command line, before it is turned into settings.
 struct Given {
     std::string from;
+    // The converter's values as given, with where each goes; checked once all are read.
+    std::vector<std::pair<std::string, std::int32_t*>> candleValues;
     // Layout options with their values, applied in the order given, so that a later one wins.
     std::vector<std::pair<const Option*, std::string>> layoutOptions;
 };
@@ -206,6 +208,13 @@ bool setFrom(const std::string& value, Given& given, Command&) {
     return true;
 }
 
+// The converter's values, read as it reads its own: decimal digits only, up to 2147483647.
+template <std::int32_t CandleSettings::*value>
+bool setCandleValue(const std::string& text, Given& given, Command& command) {
+    given.candleValues.emplace_back(text, &(command.settings.candleSettings.*value));
+    return true;
+}
+
 const Option kOptions[] = {
     {"from", true, setFrom, nullptr, "--from=LAYOUT", "the layout of the files (required)"},
     {"price", true, setQuote, nullptr, "--price=QUOTE",
@@ -221,6 +230,27 @@ const Option kOptions[] = {
     {"verbose", false,
      [](const std::string&, Given&, Command& command) { return command.settings.verbose = true; },
      nullptr, "-v, --verbose", "count the lines passed over in each file"},
+    {"candles", false,
+     [](const std::string&, Given&, Command& command) { return command.settings.candles = true; },
+     nullptr, "--candles",
+     "write vellumbrook's candle table instead of the ticks,\n"
+     "reading each file forward once; with these values:"},
+    {"ticks-per-candle", true, setCandleValue<&CandleSettings::ticksPerCandle>, nullptr,
+     "  --ticks-per-candle=N", "vellumbrook -t: ticks per candle (70)"},
+    {"keep-candles", true, setCandleValue<&CandleSettings::candleLimit>, nullptr,
+     "  --keep-candles=N", "vellumbrook -c: the newest candles kept (all)"},
+    {"future-rows", true, setCandleValue<&CandleSettings::futureCount>, nullptr,
+     "  --future-rows=N", "vellumbrook -m: empty future rows (1)"},
+    {"ema-offset", true, setCandleValue<&CandleSettings::emaOffset>, nullptr, "  --ema-offset=N",
+     "vellumbrook -i: EMA offset in rows (1)"},
+    {"ema-span", true, setCandleValue<&CandleSettings::emaSpan>, nullptr, "  --ema-span=N",
+     "vellumbrook -j: EMA span in candles (20)"},
+    {"no-header", false,
+     [](const std::string&, Given&, Command& command) { return command.settings.noHeader = true; },
+     nullptr, "  --no-header", "vellumbrook -a: no header line"},
+    {"no-ema", false,
+     [](const std::string&, Given&, Command& command) { return command.settings.noEma = true; },
+     nullptr, "  --no-ema", "vellumbrook -q: no EMA column"},
     {"help", false,
      [](const std::string&, Given&, Command& command) {
          command.action = Command::Action::help;
@@ -335,6 +365,45 @@ bool layoutOf(const Given& given, TicksSettings& settings, std::string& error) {
     return true;
 }
 
+// The converter's values, checked as it checks its own: digits only (leading zeros too), up
+// to 2147483647, a span of at least 1; under --no-ema the EMA values are not looked at.
+bool checkCandleValues(const Given& given, TicksSettings& settings, std::string& error) {
+    CandleSettings& values = settings.candleSettings;
+    for (const auto& [text, value] : given.candleValues) {
+        const bool isEma = value == &values.emaOffset || value == &values.emaSpan;
+        const std::string name = value == &values.ticksPerCandle ? "--ticks-per-candle"
+                                 : value == &values.candleLimit  ? "--keep-candles"
+                                 : value == &values.futureCount  ? "--future-rows"
+                                 : value == &values.emaOffset    ? "--ema-offset"
+                                                                 : "--ema-span";
+        if (!settings.candles) {
+            error = name + " needs --candles";
+            return false;
+        }
+        if (isEma && settings.noEma) {
+            continue;
+        }
+        std::int32_t number = 0;
+        const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), number);
+        const bool digitsOnly = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+            return c >= '0' && c <= '9';
+        });
+        const bool spanOfNone = value == &values.emaSpan && number == 0;
+        if (!digitsOnly || failure != std::errc() || end != text.data() + text.size() ||
+            spanOfNone) {
+            error = name + " cannot be " + shown(text) + " (" +
+                    (value == &values.emaSpan ? "1" : "0") + " to 2147483647)";
+            return false;
+        }
+        *value = number;
+    }
+    if ((settings.noHeader || settings.noEma) && !settings.candles) {
+        error = std::string(settings.noHeader ? "--no-header" : "--no-ema") + " needs --candles";
+        return false;
+    }
+    return true;
+}
+
 Command failed(std::string error) {
     Command command;
     command.action = Command::Action::fail;
@@ -399,6 +468,9 @@ Command readCommandLine(int argc, char** argv) {
     }
     if (given.from.empty()) {
         return failed("say which layout the files have: --from=LAYOUT (see --help)");
+    }
+    if (std::string error; !checkCandleValues(given, command.settings, error)) {
+        return failed(error);
     }
     // The layout first: "--from a.csv" is a layout called a.csv, and no file.
     std::string error;

@@ -1,6 +1,7 @@
 #include "ticks/driver.hpp"
 
 #include <algorithm>
+#include <iterator>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "output/progress.hpp"
 #include "platform/platform.hpp"
 #include "ticks/backward_lines.hpp"
+#include "ticks/candle_table.hpp"
 #include "ticks/command_line.hpp"
 #include "ticks/first_failure.hpp"
 #include "ticks/line_rewriter.hpp"
@@ -98,13 +100,13 @@ bool firstLinesFit(const TicksSettings& settings, const Layout& layout, Quote qu
     stopWithFile(copied, "its first 64 KiB hold no tick line");
 }
 
-// The same file named twice, by one path or by two, would give its ticks twice.
-void refuseNamedTwice(const std::vector<Source>& sources) {
-    const Source& last = sources.back();
-    for (std::size_t i = 0; i + 1 < sources.size(); ++i) {
-        if (last.named && sources[i].named == last.named) {
-            stopWithFile(last, "is the same file as " + shownName(sources[i].name) +
-                                   ", named before it; each file is read once");
+// The same file named twice, by one path or by two, would give its ticks twice. The members
+// of one zip are one file, named once.
+void refuseNamedTwice(const std::vector<Source>& before, const std::vector<Source>& opened) {
+    for (const Source& earlier : before) {
+        if (!opened.empty() && opened.front().named && earlier.named == opened.front().named) {
+            stopWithFile(opened.front(), "is the same file as " + shownName(earlier.name) +
+                                             ", named before it; each file is read once");
         }
     }
 }
@@ -134,8 +136,9 @@ int rewriteTicks(const TicksSettings& settings, std::FILE* out, std::FILE* messa
         };
         std::vector<Source> sources;
         for (const std::string& name : settings.files) {
-            sources.push_back(openSource(name, progress, check));
-            refuseNamedTwice(sources);
+            std::vector<Source> opened = openSources(name, progress, check);
+            refuseNamedTwice(sources, opened);
+            std::move(opened.begin(), opened.end(), std::back_inserter(sources));
             known = known ? known : layoutFor(settings, sources.front(), messages);
         }
         const Layout layout = *known;
@@ -237,7 +240,8 @@ int runTicksProgram(int argc, char** argv, std::FILE* out, std::FILE* messages,
         case Command::Action::rewrite:
             break;
     }
-    return rewriteTicks(command.settings, out, messages);
+    return command.settings.candles ? writeCandleTable(command.settings, out, messages)
+                                    : rewriteTicks(command.settings, out, messages);
 }
 
 }  // namespace vellumbrook::ticks

@@ -6,9 +6,8 @@
 #include <string>
 
 #include "ticks/backward_lines.hpp"
-#include "ticks/fields.hpp"
-#include "ticks/price_text.hpp"
 #include "ticks/tick_order.hpp"
+#include "ticks/tick_reading.hpp"
 
 namespace vellumbrook::ticks {
 
@@ -57,20 +56,11 @@ class alignas(64) LineRewriter {
     LineRewriter(const TicksSettings& settings, const Layout& layout, Quote quote,
                  std::span<const Source> sources)
         : layout_(layout),
-          quote_(quote),
-          isoTime_(settings.isoTime),
           sources_(sources),
-          fields_(layout),
-          times_(layout.time),
+          reading_(settings, layout, quote),
           symbol_(settings.symbol + ","),
           quoteName_(std::string(",") + quoteName(quote) + "\n"),
-          outputCap_(2 * std::max<std::uint64_t>(settings.pieceSize, 1)) {
-        // A comma in the time text would end the converter's field; none can stand in a
-        // pattern's own characters unless the pattern has one.
-        patternSize_ = layout.time.isEpoch() || layout.time.pattern.find(',') != std::string::npos
-                           ? 0
-                           : layout.time.pattern.size();
-    }
+          outputCap_(2 * std::max<std::uint64_t>(settings.pieceSize, 1)) {}
 
     void rewrite(Piece& piece) {
         const Source& source = sources_[piece.sourceIndex];
@@ -93,131 +83,36 @@ class alignas(64) LineRewriter {
     }
 
   private:
-    // The price text of a column, checked; nothing for an empty one that may be left out.
-    std::optional<PriceText> priceIn(const Source& source, std::uint64_t start, int columnNumber,
-                                     const char* what) const {
-        const std::string_view text = trimmed(fields_.column(columnNumber));
-        if (text.empty() && layout_.rowsWithoutPriceLeftOut) {
-            return std::nullopt;
-        }
-        // Most prices are plain decimals in the line itself, which can be read 16 bytes on.
-        const bool inLine =
-            text.data() >= line_.data() && text.data() + text.size() <= line_.data() + line_.size();
-        std::optional<std::size_t> markAt =
-            inLine ? plainDecimal(text, layout_.decimalMark) : std::nullopt;
-        const bool plain = markAt.has_value();
-        if (!plain) {
-            markAt = decimalNumber(text, layout_.decimalMark);
-        }
-        if (!markAt) {
-            stopAtLine(source, start, std::string("no number in the ") + what, text);
-        }
-        const PriceText price{text, layout_.decimalMark == '.' ? std::string_view::npos : *markAt};
-        if (!plain) {
-            // A plain decimal of 16 characters at most always fits; a longer one or one with
-            // an exponent may not, and the converter would stop on it.
-            (void)valueOf(source, start, price, what);
-        }
-        return price;
-    }
-
-    static double valueOf(const Source& source, std::uint64_t start, const PriceText& price,
-                          const char* what) {
-        const std::optional<double> value = priceValue(price);
-        if (!value) {
-            stopAtLine(source, start, std::string("the ") + what + " is out of range", price.text);
-        }
-        return *value;
-    }
-
-    // The price to write; nothing for a row that has none and may be left out.
-    std::optional<PriceText> priceOf(const Source& source, std::uint64_t start) {
-        switch (quote_) {
-            case Quote::bid:
-                return priceIn(source, start, layout_.bidColumn, "bid");
-            case Quote::ask:
-                return priceIn(source, start, layout_.askColumn, "ask");
-            case Quote::price:
-                return priceIn(source, start, layout_.priceColumn, "price");
-            case Quote::mid:
-                break;
-        }
-        const std::optional<PriceText> bid = priceIn(source, start, layout_.bidColumn, "bid");
-        if (!bid) {
-            return std::nullopt;
-        }
-        const std::optional<PriceText> ask = priceIn(source, start, layout_.askColumn, "ask");
-        if (!ask) {
-            return std::nullopt;
-        }
-        // The shortest text that reads back as the same double.
-        const double mid =
-            midOf(valueOf(source, start, *bid, "bid"), valueOf(source, start, *ask, "ask"));
-        const char* end = std::to_chars(mid_, mid_ + sizeof mid_, mid).ptr;
-        return PriceText{{mid_, static_cast<std::size_t>(end - mid_)}};
-    }
-
     void rewriteLine(const Source& source, std::string_view line, std::uint64_t start,
                      Piece& piece) {
-        line_ = line;
-        const bool firstLine = start == source.begin;
-        if (isBlank(line)) {
-            ++piece.counts.blank;
-            return;
+        LineKind kind = LineKind::blank;
+        try {
+            kind = reading_.read(line, start == source.begin);
+        } catch (const LineFault& fault) {
+            stopAtLine(source, start, fault.what, fault.text);
         }
-        // A first line to skip is no header when it reads as a tick: a file without its
-        // header keeps its first tick.
-        if (isHeader(line) ||
-            (firstLine && layout_.header == Layout::Header::skip && !readsAsTick(line))) {
-            ++piece.counts.headers;
-            return;
+        switch (kind) {
+            case LineKind::blank:
+                ++piece.counts.blank;
+                return;
+            case LineKind::header:
+                ++piece.counts.headers;
+                return;
+            case LineKind::withoutPrice:
+                ++piece.counts.withoutPrice;
+                return;
+            case LineKind::tick:
+                break;
         }
-        if (firstLine && layout_.header == Layout::Header::check) {
-            stopAtLine(source, start, "not a " + layout_.name + " header", line);
-        }
-        if (!fields_.split(line)) {
-            if (fields_.unclosedQuote()) {
-                stopAtLine(source, start, "a quote that is never closed", line);
-            }
-            stopAtLine(
-                source, start,
-                "fewer than the " + std::to_string(fields_.wanted()) + " fields of " + layout_.name,
-                line);
-        }
-        const std::string_view timeText = fields_.timeText();
-        const std::optional<TickTime> time = times_.read(timeText);
-        // A comma would end the converter's time field; a time written anew as ISO has none.
-        if (!time || (!isoTime_ && timeText.find(',', std::min(patternSize_, timeText.size())) !=
-                                       std::string_view::npos)) {
-            stopAtLine(source, start, "not a time of " + layout_.name, timeText);
-        }
-        const std::optional<PriceText> price = priceOf(source, start);
-        if (!price) {
-            ++piece.counts.withoutPrice;
-            return;
-        }
-        const TickMark tick{time->key, start, piece.sourceIndex};
+        const TickMark tick{reading_.time().key, start, piece.sourceIndex};
         if (piece.oldest) {
             checkOrder(sources_, layout_, tick, *piece.oldest);
         } else {
             piece.newest = tick;
         }
         piece.oldest = tick;
-        write(piece.output, isoTime_ ? isoTime(*time, isoText_) : timeText, *price);
+        write(piece.output, reading_.timeText(), reading_.price());
         ++piece.counts.ticks;
-    }
-
-    bool readsAsTick(std::string_view line) {
-        return fields_.split(line) && times_.read(fields_.timeText()).has_value();
-    }
-
-    bool isHeader(std::string_view line) const {
-        for (const std::string& header : layout_.headers) {
-            if (line == header) {
-                return true;
-            }
-        }
-        return false;
     }
 
     // SYMBOL,TIME,PRICE,QUOTE
@@ -238,18 +133,11 @@ class alignas(64) LineRewriter {
     }
 
     const Layout& layout_;
-    Quote quote_;
-    bool isoTime_;
     std::span<const Source> sources_;
-    LineFields fields_;
-    TimeReader times_;
-    std::string symbol_;           // "SYMBOL,"
-    std::string quoteName_;        // ",bid\n"
-    std::uint64_t outputCap_;      // a piece stops once its output has grown to this
-    std::size_t patternSize_ = 0;  // the part of the time text that can hold no comma
-    IsoText isoText_{};
-    std::string_view line_;  // the line being read
-    char mid_[64] = {};
+    TickReading reading_;
+    std::string symbol_;       // "SYMBOL,"
+    std::string quoteName_;    // ",bid\n"
+    std::uint64_t outputCap_;  // a piece stops once its output has grown to this
 };
 
 Rewriter::Rewriter(const TicksSettings& settings, const Layout& layout, Quote quote,

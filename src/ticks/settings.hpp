@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "candles/candle_builder.hpp"
 #include "ticks/layout.hpp"
 
 namespace vellumbrook::ticks {
@@ -20,6 +21,11 @@ struct TicksSettings {
     std::vector<std::string> files;  // oldest first; "-" and /dev/stdin are standard input
     // Files are read in pieces of about this many bytes, side by side; tests make them small.
     std::uint64_t pieceSize = std::uint64_t{512} << 10;
+    // --candles: the converter's candle table instead of the ticks, with its values.
+    bool candles = false;
+    CandleSettings candleSettings;
+    bool noHeader = false;
+    bool noEma = false;
 };
 
 }  // namespace vellumbrook::ticks

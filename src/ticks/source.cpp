@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "ticks/backward_lines.hpp"
+#include "ticks/inputs.hpp"
 
 namespace vellumbrook::ticks {
 
@@ -84,23 +85,28 @@ bool startsWithUtf8Mark(std::string_view bytes) {
 // Input that cannot be read twice (a pipe) is copied to an unnamed temporary file first.
 // `check` looks at the UTF-8 copy as it grows, so that endless input that is no tick file
 // stops at its first lines rather than when the disk is full.
-void makeRereadable(Source& source, Progress& progress, const FirstLinesCheck& check) {
-    const platform::File stream = std::move(source.file);
+void makeRereadable(Source& source, const Input& input, Progress& progress,
+                    const FirstLinesCheck& check) {
     source.file = temporaryFile(source);
     source.begin = 0;
     std::vector<char> block(BackwardLines::kBlockSize);
     std::uint64_t size = 0;
     bool checked = !check;
-    progress.begin("copying " + shownName(source.name));
+    progress.begin((input.file && input.size > 0 ? "inflating " : "copying ") +
+                   shownName(source.name));
     for (;;) {
-        const std::ptrdiff_t got = platform::readNext(stream, block.data(), block.size());
-        if (got < 0) {
+        std::size_t got = 0;
+        try {
+            got = input.bytes(block.data(), block.size());
+        } catch (const CompressedError& error) {
+            stopWithFile(source, error.what());
+        } catch (const std::runtime_error&) {
             stopWithFile(source, "cannot be read");
         }
         if (got == 0) {
             break;
         }
-        const std::string_view bytes(block.data(), static_cast<std::size_t>(got));
+        const std::string_view bytes(block.data(), got);
         if (size == 0) {
             checked = checked || startsWithUtf16Mark(bytes);  // looked at once it is UTF-8
             if (!startsWithUtf16Mark(bytes)) {
@@ -111,7 +117,7 @@ void makeRereadable(Source& source, Progress& progress, const FirstLinesCheck& c
         append(source, source.file, bytes, size);
         source.end = size;
         checked = checked || check(source);
-        progress.advance(size, 0);
+        progress.advance(input.bytesRead(), input.size);
     }
     source.begin = 0;  // the byte order mark is passed over once the copy is whole
     source.end = size;
@@ -170,40 +176,36 @@ void transcodeUtf16(Source& source, bool bigEndian) {
 
 }  // namespace
 
-Source openSource(const std::string& name, Progress& progress, const FirstLinesCheck& check) {
-    Source source;
-    source.name = name;
-    // "-" is standard input from where it stands: what was read of it before is not ours.
-    platform::OpenedFile opened =
-        name == "-" ? platform::openStandardInput() : platform::openForReading(name);
-    if (!opened.file.isOpen()) {
-        stopWithFile(source, "cannot be opened: " + opened.reason);
-    }
-    source.file = std::move(opened.file);
-    source.named = platform::idOf(source.file);
-    source.begin = opened.position;
-    if (opened.rereadable) {
-        const std::int64_t size = platform::sizeOf(source.file);
-        if (size < 0) {
-            stopWithFile(source, "cannot be read");
+std::vector<Source> openSources(const std::string& name, Progress& progress,
+                                const FirstLinesCheck& check) {
+    std::vector<Source> sources;
+    for (Input& input : openInputs(name)) {
+        Source source;
+        source.name = input.name;
+        source.named = input.named;
+        if (input.plainFile) {
+            source.file = std::move(*input.file);
+            source.begin = input.begin;
+            source.end = input.end;
+        } else {
+            // A stream, or what a compressed file holds: copied to be read backwards.
+            makeRereadable(source, input, progress, check);
         }
-        source.end = static_cast<std::uint64_t>(size);
-    } else {
-        makeRereadable(source, progress, check);
+        unsigned char mark[3] = {0, 0, 0};
+        const std::ptrdiff_t got =
+            platform::readAt(source.file, reinterpret_cast<char*>(mark), 3, source.begin);
+        if (got >= 3 && mark[0] == 0xef && mark[1] == 0xbb && mark[2] == 0xbf) {
+            source.begin += 3;
+        } else if (got >= 2 && ((mark[0] == 0xff && mark[1] == 0xfe) ||
+                                (mark[0] == 0xfe && mark[1] == 0xff))) {
+            source.begin += 2;
+            transcodeUtf16(source, mark[0] == 0xfe);
+        } else {
+            refuseNulBytes(source, firstBytes(source, std::size_t{4} << 10));
+        }
+        sources.push_back(std::move(source));
     }
-    unsigned char mark[3] = {0, 0, 0};
-    const std::ptrdiff_t got =
-        platform::readAt(source.file, reinterpret_cast<char*>(mark), 3, source.begin);
-    if (got >= 3 && mark[0] == 0xef && mark[1] == 0xbb && mark[2] == 0xbf) {
-        source.begin += 3;
-    } else if (got >= 2 &&
-               ((mark[0] == 0xff && mark[1] == 0xfe) || (mark[0] == 0xfe && mark[1] == 0xff))) {
-        source.begin += 2;
-        transcodeUtf16(source, mark[0] == 0xfe);
-    } else {
-        refuseNulBytes(source, firstBytes(source, std::size_t{4} << 10));
-    }
-    return source;
+    return sources;
 }
 
 std::string firstBytes(const Source& source, std::size_t most) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "output/progress.hpp"
 #include "platform/platform.hpp"
@@ -27,10 +28,12 @@ struct Source {
 // it needs to look no further.
 using FirstLinesCheck = std::function<bool(const Source& copied)>;
 
-// Opens `name` ("-" is standard input): a pipe is copied to an unnamed temporary file first
-// (shown as progress, and looked at by `check` as it grows), UTF-16 is made UTF-8 the same
-// way, a byte order mark is passed over. Throws Stop.
-Source openSource(const std::string& name, Progress& progress, const FirstLinesCheck& check = {});
+// Opens `name` ("-" is standard input) as the texts to read backwards: a plain file as it
+// is; a stream, a gzip file or each member of a zip file copied (inflated) to an unnamed
+// temporary file first (shown as progress, and looked at by `check` as it grows). UTF-16 is
+// made UTF-8 the same way, a byte order mark is passed over. Throws Stop.
+std::vector<Source> openSources(const std::string& name, Progress& progress,
+                                const FirstLinesCheck& check = {});
 
 // Up to `most` bytes from the start of the text.
 std::string firstBytes(const Source& source, std::size_t most);

@@ -1,0 +1,146 @@
+#include "ticks/tick_reading.hpp"
+
+#include <algorithm>
+#include <charconv>
+
+#include "input/tick_line.hpp"
+
+namespace vellumbrook::ticks {
+
+TickReading::TickReading(const TicksSettings& settings, const Layout& layout, Quote quote)
+    : layout_(layout),
+      quote_(quote),
+      isoTime_(settings.isoTime),
+      fields_(layout),
+      times_(layout.time) {
+    // A comma in the time text would end the converter's field; none can stand in a
+    // pattern's own characters unless the pattern has one.
+    patternSize_ = layout.time.isEpoch() || layout.time.pattern.find(',') != std::string::npos
+                       ? 0
+                       : layout.time.pattern.size();
+}
+
+std::optional<PriceText> TickReading::priceIn(int columnNumber, const char* what) const {
+    const std::string_view text = trimmed(fields_.column(columnNumber));
+    if (text.empty() && layout_.rowsWithoutPriceLeftOut) {
+        return std::nullopt;
+    }
+    // Most prices are plain decimals in the line itself, which can be read 16 bytes on.
+    const bool inLine =
+        text.data() >= line_.data() && text.data() + text.size() <= line_.data() + line_.size();
+    std::optional<std::size_t> markAt =
+        inLine ? plainDecimal(text, layout_.decimalMark) : std::nullopt;
+    const bool plain = markAt.has_value();
+    if (!plain) {
+        markAt = decimalNumber(text, layout_.decimalMark);
+    }
+    if (!markAt) {
+        throw LineFault{std::string("no number in the ") + what, text};
+    }
+    const PriceText price{text, layout_.decimalMark == '.' ? std::string_view::npos : *markAt};
+    if (!plain) {
+        // A plain decimal of 16 characters at most always fits; a longer one or one with
+        // an exponent may not, and the converter would stop on it.
+        (void)valueOf(price, what);
+    }
+    return price;
+}
+
+double TickReading::valueOf(const PriceText& price, const char* what) {
+    const std::optional<double> value = ticks::priceValue(price);
+    if (!value) {
+        throw LineFault{std::string("the ") + what + " is out of range", price.text};
+    }
+    return *value;
+}
+
+std::optional<PriceText> TickReading::priceOf() {
+    switch (quote_) {
+        case Quote::bid:
+            return priceIn(layout_.bidColumn, "bid");
+        case Quote::ask:
+            return priceIn(layout_.askColumn, "ask");
+        case Quote::price:
+            return priceIn(layout_.priceColumn, "price");
+        case Quote::mid:
+            break;
+    }
+    const std::optional<PriceText> bid = priceIn(layout_.bidColumn, "bid");
+    if (!bid) {
+        return std::nullopt;
+    }
+    const std::optional<PriceText> ask = priceIn(layout_.askColumn, "ask");
+    if (!ask) {
+        return std::nullopt;
+    }
+    // The shortest text that reads back as the same double.
+    const double mid = midOf(valueOf(*bid, "bid"), valueOf(*ask, "ask"));
+    const char* end = std::to_chars(mid_, mid_ + sizeof mid_, mid).ptr;
+    return PriceText{{mid_, static_cast<std::size_t>(end - mid_)}};
+}
+
+LineKind TickReading::read(std::string_view line, bool firstLine) {
+    line_ = line;
+    if (isBlank(line)) {
+        return LineKind::blank;
+    }
+    // A first line to skip is no header when it reads as a tick: a file without its
+    // header keeps its first tick.
+    if (isHeader(line) ||
+        (firstLine && layout_.header == Layout::Header::skip && !readsAsTick(line))) {
+        return LineKind::header;
+    }
+    if (firstLine && layout_.header == Layout::Header::check) {
+        throw LineFault{"not a " + layout_.name + " header", line};
+    }
+    if (!fields_.split(line)) {
+        if (fields_.unclosedQuote()) {
+            throw LineFault{"a quote that is never closed", line};
+        }
+        throw LineFault{
+            "fewer than the " + std::to_string(fields_.wanted()) + " fields of " + layout_.name,
+            line};
+    }
+    rawTime_ = fields_.timeText();
+    const std::optional<TickTime> time = times_.read(rawTime_);
+    // A comma would end the converter's time field; a time written anew as ISO has none.
+    if (!time || (!isoTime_ && rawTime_.find(',', std::min(patternSize_, rawTime_.size())) !=
+                                   std::string_view::npos)) {
+        throw LineFault{"not a time of " + layout_.name, rawTime_};
+    }
+    const std::optional<PriceText> price = priceOf();
+    if (!price) {
+        return LineKind::withoutPrice;
+    }
+    time_ = *time;
+    price_ = *price;
+    return LineKind::tick;
+}
+
+double TickReading::priceValue() const {
+    if (price_.markAt == std::string_view::npos) {
+        return convertPrice(price_.text);
+    }
+    std::string written(price_.text);
+    written[price_.markAt] = '.';
+    return convertPrice(written);
+}
+
+std::string TickReading::timeTextOf(std::string_view line) {
+    return fields_.split(line) ? std::string(fields_.timeText()) : std::string();
+}
+
+bool TickReading::readsAsTick(std::string_view line) {
+    return fields_.split(line) && times_.read(fields_.timeText()).has_value();
+}
+
+bool TickReading::isHeader(std::string_view line) const {
+    for (const std::string& header : layout_.headers) {
+        if (line == header) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace vellumbrook::ticks

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "ticks/fields.hpp"
+#include "ticks/layout.hpp"
+#include "ticks/price_text.hpp"
+#include "ticks/settings.hpp"
+#include "ticks/time_reading.hpp"
+
+namespace vellumbrook::ticks {
+
+// What one line of a source is.
+enum class LineKind { blank, header, withoutPrice, tick };
+
+// Why a line cannot be read, and its text as the message shows it (valid until the next line).
+struct LineFault {
+    std::string what;
+    std::string_view text;
+};
+
+// Reads the lines of one layout, one at a time, whichever way the file is walked: blank lines
+// and headers, the time, and the price asked for, each checked. Each thread reads with one of
+// its own.
+class TickReading {
+  public:
+    TickReading(const TicksSettings& settings, const Layout& layout, Quote quote);
+
+    // What `line` is; throws LineFault. `line` may be read 16 bytes past its end.
+    // `firstLine`: the first line of its file, where a header may stand.
+    LineKind read(std::string_view line, bool firstLine);
+
+    // The tick of the last line read as one: its time, the time text to write, its price.
+    const TickTime& time() const { return time_; }
+    std::string_view timeText() { return isoTime_ ? isoTime(time_, isoText_) : rawTime_; }
+    const PriceText& price() const { return price_; }
+    // The time text as the file spells it (the date and time joined by a blank).
+    std::string_view rawTimeText() const { return rawTime_; }
+
+    // The price as the converter reads the text written: a decimal comma is a point there.
+    double priceValue() const;
+
+    // The time text of a line, for a message; empty when it has none.
+    std::string timeTextOf(std::string_view line);
+
+  private:
+    std::optional<PriceText> priceIn(int columnNumber, const char* what) const;
+    static double valueOf(const PriceText& price, const char* what);
+    std::optional<PriceText> priceOf();
+    bool readsAsTick(std::string_view line);
+    bool isHeader(std::string_view line) const;
+
+    const Layout& layout_;
+    Quote quote_;
+    bool isoTime_;
+    LineFields fields_;
+    TimeReader times_;
+    std::size_t patternSize_ = 0;  // the part of the time text that can hold no comma
+    std::string_view line_;        // the line being read
+    TickTime time_;
+    std::string_view rawTime_;
+    PriceText price_;
+    IsoText isoText_{};
+    char mid_[64] = {};
+};
+
+}  // namespace vellumbrook::ticks
