@@ -32,6 +32,9 @@ command -v gnuplot >/dev/null 2>&1 || missing+=(gnuplot-nox)   # the chart recip
 dpkg -s chromium >/dev/null 2>&1 || missing+=(chromium)        # the chart page's browser test
 dpkg -s fonts-dejavu-core >/dev/null 2>&1 || missing+=(fonts-dejavu-core)  # its text
 command -v npm >/dev/null 2>&1 || missing+=(npm)
+dpkg -s zlib1g-dev >/dev/null 2>&1 || missing+=(zlib1g-dev)            # inflating, sanitizer build
+dpkg -s libisal-dev >/dev/null 2>&1 || missing+=(libisal-dev)          # inflating, fast
+dpkg -s libz-mingw-w64-dev >/dev/null 2>&1 || missing+=(libz-mingw-w64-dev)  # for Windows
 if [ ${#missing[@]} -gt 0 ]; then
     apt-get install -y "${missing[@]}"
 fi

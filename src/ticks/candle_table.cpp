@@ -109,8 +109,8 @@ class ForwardReading {
                     second = {key, std::string(reading_.rawTimeText()), lines.lineNumber(), index};
                     continue;
                 }
-                stopOutOfOrder(*last_, {key, std::string(reading_.rawTimeText()),
-                                        lines.lineNumber(), index});
+                stopOutOfOrder(
+                    *last_, {key, std::string(reading_.rawTimeText()), lines.lineNumber(), index});
             }
             if (!last_) {
                 last_.emplace();
@@ -153,8 +153,8 @@ class ForwardReading {
                                    shown(newer.timeText) + "; ticks must run oldest first");
         }
         throw stopAtLineOf(inputs_[older.input].name, older.line,
-                           "its last tick " + shown(older.timeText) + " comes after the first tick " +
-                               shown(newer.timeText) + " of " +
+                           "its last tick " + shown(older.timeText) +
+                               " comes after the first tick " + shown(newer.timeText) + " of " +
                                shownName(inputs_[newer.input].name) +
                                "; give the files oldest first");
     }
@@ -176,8 +176,7 @@ Quote quoteOf(const TicksSettings& settings, const Layout& layout) {
 
 // The table in blocks that end at line ends.
 void writeTable(const CandleList& candles, const TicksSettings& settings, Sink& sink) {
-    const CsvLayout layout{!settings.noHeader, !settings.noEma,
-                           settings.candleSettings.emaSpan};
+    const CsvLayout layout{!settings.noHeader, !settings.noEma, settings.candleSettings.emaSpan};
     constexpr std::size_t kBlockSize = std::size_t{1} << 20;
     std::string block;
     block.reserve(kBlockSize + 4096);
@@ -201,9 +200,11 @@ int writeCandleTable(const TicksSettings& settings, std::FILE* out, std::FILE* m
         std::vector<ForwardLines> lines;
         for (const std::string& name : settings.files) {
             for (Input& input : openInputs(name)) {
-                const auto before = std::find_if(inputs.begin(), inputs.end(), [&](const Input& earlier) {
-                    return input.named && earlier.named == input.named && earlier.file != input.file;
-                });
+                const auto before =
+                    std::find_if(inputs.begin(), inputs.end(), [&](const Input& earlier) {
+                        return input.named && earlier.named == input.named &&
+                               earlier.file != input.file;
+                    });
                 if (before != inputs.end()) {
                     throw stopInFile(name, "is the same file as " + shownName(before->name) +
                                                ", named before it; each file is read once");
@@ -266,10 +267,10 @@ int writeCandleTable(const TicksSettings& settings, std::FILE* out, std::FILE* m
             for (std::size_t i = 0; i < inputs.size(); ++i) {
                 const Counts& counts = reading.counts()[i];
                 say(messages, inFile(inputs[i].name,
-                                     std::to_string(counts.ticks) + " ticks; passed over: " +
-                                         std::to_string(counts.blank) + " blank lines, " +
-                                         std::to_string(counts.headers) + " header lines, " +
-                                         std::to_string(counts.withoutPrice) +
+                                     std::to_string(counts.ticks) +
+                                         " ticks; passed over: " + std::to_string(counts.blank) +
+                                         " blank lines, " + std::to_string(counts.headers) +
+                                         " header lines, " + std::to_string(counts.withoutPrice) +
                                          " rows without a price"));
             }
         }

@@ -337,7 +337,8 @@ std::vector<ZipMember> zipMembers(const platform::File& file, std::uint64_t size
     std::size_t end = tail.size() - kEndSize + 1;
     bool found = false;
     while (end-- > 0) {
-        if (le32(&tail[end]) == 0x06054b50 && end + kEndSize + le16(&tail[end + 20]) <= tail.size()) {
+        if (le32(&tail[end]) == 0x06054b50 &&
+            end + kEndSize + le16(&tail[end + 20]) <= tail.size()) {
             found = true;
             break;
         }
@@ -384,8 +385,9 @@ std::vector<ZipMember> zipMembers(const platform::File& file, std::uint64_t size
     if (directorySize > kMostDirectory || entries > directorySize / kEntrySize) {
         throw CompressedError("its central directory is damaged");
     }
-    const std::vector<unsigned char> directory = bytesAt(
-        file, directoryAt, static_cast<std::size_t>(directorySize), "its central directory is damaged");
+    const std::vector<unsigned char> directory =
+        bytesAt(file, directoryAt, static_cast<std::size_t>(directorySize),
+                "its central directory is damaged");
     std::vector<ZipMember> members;
     std::size_t at = 0;
     for (std::uint64_t i = 0; i < entries; ++i) {
@@ -449,7 +451,8 @@ std::vector<ZipMember> membersToRead(const std::vector<ZipMember>& members) {
             continue;
         }
         files.push_back(member);
-        std::string ending = member.name.substr(member.name.size() - std::min<std::size_t>(member.name.size(), 4));
+        std::string ending =
+            member.name.substr(member.name.size() - std::min<std::size_t>(member.name.size(), 4));
         std::transform(ending.begin(), ending.end(), ending.begin(),
                        [](unsigned char c) { return static_cast<char>(c | 0x20); });
         if (ending == ".csv") {
@@ -488,11 +491,13 @@ ZipMemberReader::ZipMemberReader(const platform::File& file, std::uint64_t fileS
     if (member.localHeader > fileSize || fileSize - member.localHeader < kLocalSize) {
         throw CompressedError(kNoHeader);
     }
-    const std::vector<unsigned char> local = bytesAt(file, member.localHeader, kLocalSize, kNoHeader);
+    const std::vector<unsigned char> local =
+        bytesAt(file, member.localHeader, kLocalSize, kNoHeader);
     if (le32(local.data()) != 0x04034b50) {
         throw CompressedError(kNoHeader);
     }
-    const std::uint64_t dataAt = member.localHeader + kLocalSize + le16(&local[26]) + le16(&local[28]);
+    const std::uint64_t dataAt =
+        member.localHeader + kLocalSize + le16(&local[26]) + le16(&local[28]);
     if (dataAt > fileSize || member.compressedSize > fileSize - dataAt) {
         throw CompressedError("its sizes contradict its headers: the zip is damaged");
     }

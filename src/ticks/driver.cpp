@@ -1,8 +1,8 @@
 #include "ticks/driver.hpp"
 
 #include <algorithm>
-#include <iterator>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <stdexcept>

@@ -36,8 +36,8 @@ void Utf16Decoder::decode(const char* bytes, std::size_t size, std::string& out)
             carried_ = byte;
             continue;
         }
-        const auto unit =
-            static_cast<std::uint32_t>(bigEndian_ ? (carried_ << 8) | byte : (byte << 8) | carried_);
+        const auto unit = static_cast<std::uint32_t>(bigEndian_ ? (carried_ << 8) | byte
+                                                                : (byte << 8) | carried_);
         carried_ = -1;
         if (unit >= 0xd800 && unit < 0xdc00) {
             if (highSurrogate_ != 0) {
@@ -189,6 +189,9 @@ bool ForwardLines::next(std::string_view& line) {
             return true;
         }
         if (!readMore()) {
+            if (crNeedsNext) {
+                continue;  // the stream has ended: the CR ends the last line
+            }
             if (begin_ == end_) {
                 return false;
             }

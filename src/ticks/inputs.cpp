@@ -137,8 +137,8 @@ std::vector<Input> openInputs(const std::string& name) {
                 part.size = opened.rereadable ? input.size : 0;
                 // Made when it is first read, so that only one member's buffers are held.
                 std::shared_ptr<ZipMemberReader> reader;
-                part.bytes = [reader, file = input.file, size, member](
-                                 char* into, std::size_t wanted) mutable {
+                part.bytes = [reader, file = input.file, size, member](char* into,
+                                                                       std::size_t wanted) mutable {
                     if (!reader) {
                         reader = std::make_shared<ZipMemberReader>(*file, size, member);
                     }

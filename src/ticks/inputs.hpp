@@ -15,7 +15,7 @@ namespace vellumbrook::ticks {
 // One input as a name opens it: a plain file, a stream, a gzip file or one member of a zip
 // file, told by its first bytes and never by its name.
 struct Input {
-    std::string name;  // the name given, and ":MEMBER" for a zip's member
+    std::string name;                       // the name given, and ":MEMBER" for a zip's member
     std::optional<platform::FileId> named;  // the file the name opened
     std::shared_ptr<platform::File> file;   // what the name opened (or its copy)
     bool plainFile = false;  // a plain rereadable file: its bytes [begin, end) are the text

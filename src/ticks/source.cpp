@@ -196,8 +196,8 @@ std::vector<Source> openSources(const std::string& name, Progress& progress,
             platform::readAt(source.file, reinterpret_cast<char*>(mark), 3, source.begin);
         if (got >= 3 && mark[0] == 0xef && mark[1] == 0xbb && mark[2] == 0xbf) {
             source.begin += 3;
-        } else if (got >= 2 && ((mark[0] == 0xff && mark[1] == 0xfe) ||
-                                (mark[0] == 0xfe && mark[1] == 0xff))) {
+        } else if (got >= 2 &&
+                   ((mark[0] == 0xff && mark[1] == 0xfe) || (mark[0] == 0xfe && mark[1] == 0xff))) {
             source.begin += 2;
             transcodeUtf16(source, mark[0] == 0xfe);
         } else {

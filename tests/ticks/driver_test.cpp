@@ -8,9 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "app/console.hpp"
+#include "app/run.hpp"
 #include "platform/platform.hpp"
 #include "support/run_binary.hpp"
 #include "support/scratch_folder.hpp"
+#include "ticks/compressed.hpp"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -80,6 +83,63 @@ const std::string kNoSuchFile = platform::openForReading("no such file.csv").rea
 const std::string kJanuary = "EUR/USD,20240131 23:59:59.000,1.1,1.3\n";
 const std::string kFebruary =
     "EUR/USD,20240201 00:00:00.000,1.2,1.4\r\nEUR/USD,20240201 00:00:00.000,1.25,1.45\r\n";
+
+// Small real compressed files, made here: gzip in stored deflate blocks, zips of stored members.
+std::string littleEndian(std::uint64_t value, int bytes) {
+    std::string text;
+    for (int i = 0; i < bytes; ++i) {
+        text += static_cast<char>((value >> (8 * i)) & 0xff);
+    }
+    return text;
+}
+
+std::uint32_t crcOf(const std::string& text) {
+    return crc32Of(0, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+}
+
+std::string gzipOf(const std::string& text) {
+    std::string gzip("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff", 10);
+    for (std::size_t at = 0; at == 0 || at < text.size(); at += 65535) {
+        const std::string block = text.substr(at, 65535);
+        gzip += at + 65535 >= text.size() ? '\x01' : '\x00';
+        gzip += littleEndian(block.size(), 2) + littleEndian(~block.size() & 0xffff, 2) + block;
+    }
+    return gzip + littleEndian(crcOf(text), 4) + littleEndian(text.size(), 4);
+}
+
+struct ZipEntry {
+    std::string name;
+    std::string text;
+    std::uint16_t flags = 0;
+    std::uint16_t method = 0;
+};
+
+std::string zipOf(const std::vector<ZipEntry>& entries, std::uint64_t directoryShift = 0) {
+    std::string zip;
+    std::string directory;
+    for (const ZipEntry& entry : entries) {
+        const std::string common = littleEndian(entry.flags, 2) + littleEndian(entry.method, 2) +
+                                   littleEndian(0, 4) + littleEndian(crcOf(entry.text), 4) +
+                                   littleEndian(entry.text.size(), 4) +
+                                   littleEndian(entry.text.size(), 4) +
+                                   littleEndian(entry.name.size(), 2) + littleEndian(0, 2);
+        directory += "PK\x01\x02" + littleEndian(20, 2) + littleEndian(20, 2) + common +
+                     littleEndian(0, 6) + littleEndian(0, 4) + littleEndian(zip.size(), 4) +
+                     entry.name;
+        zip += "PK\x03\x04" + littleEndian(20, 2) + common + entry.name + entry.text;
+    }
+    return zip + directory + "PK\x05\x06" + littleEndian(0, 4) + littleEndian(entries.size(), 2) +
+           littleEndian(entries.size(), 2) + littleEndian(directory.size(), 4) +
+           littleEndian(zip.size() + directoryShift, 4) + littleEndian(0, 2);
+}
+
+const std::string kTicks =
+    "EUR/USD,20240102 00:00:00.100,1.1,1.2\nEUR/USD,20240102 00:00:00.200,1.3,1.4\n"
+    "EUR/USD,20240102 00:00:00.300,1.2,1.3\n";
+const std::string kTicksNewestFirst =
+    ",20240102 00:00:00.300,1.2,bid\n,20240102 00:00:00.200,1.3,bid\n"
+    ",20240102 00:00:00.100,1.1,bid\n";
+const std::string kGzip = gzipOf(kTicks);
 
 INSTANTIATE_TEST_SUITE_P(
     Ticks, Rewrite,
@@ -371,6 +431,77 @@ INSTANTIATE_TEST_SUITE_P(
                   ",2024-01-02 10:00,1.5,price\n",
                   "",
                   0},
+        TicksCase{"a_gzip_and_a_zip_of_a_table_and_a_status_file",
+                  {"--from=truefx", "a.gz", "b.zip"},
+                  {{"a.gz", gzipOf(kTicks.substr(0, 38))},
+                   {"b.zip", zipOf({{"b.csv", kTicks.substr(38)}, {"b.txt", "done"}})}},
+                  kTicksNewestFirst,
+                  "",
+                  0},
+        TicksCase{"gzip_members_one_after_another",
+                  {"--from=truefx", "a.gz"},
+                  {{"a.gz", gzipOf(kTicks.substr(0, 38)) + gzipOf(kTicks.substr(38))}},
+                  kTicksNewestFirst,
+                  "",
+                  0},
+        TicksCase{"a_gzip_with_bytes_after_it",
+                  {"--from=truefx", "a.gz"},
+                  {{"a.gz", kGzip + "garbage"}},
+                  "",
+                  "vellumbrook-ticks: a.gz: bytes after the last gzip member are no gzip data\n",
+                  1},
+        TicksCase{"a_gzip_cut_short",
+                  {"--from=truefx", "a.gz"},
+                  {{"a.gz", kGzip.substr(0, kGzip.size() - 5)}},
+                  "",
+                  "vellumbrook-ticks: a.gz: the gzip data ends early\n",
+                  1},
+        TicksCase{
+            "a_gzip_whose_crc_is_wrong",
+            {"--from=truefx", "a.gz"},
+            {{"a.gz", kGzip.substr(0, kGzip.size() - 8) + "abcd" + kGzip.substr(kGzip.size() - 4)}},
+            "",
+            "vellumbrook-ticks: a.gz: its CRC does not match: the gzip data is damaged\n",
+            1},
+        TicksCase{"a_zip_of_folders_only",
+                  {"--from=truefx", "z.zip"},
+                  {{"z.zip", zipOf({{"2024/", ""}})}},
+                  "",
+                  "vellumbrook-ticks: z.zip: the zip holds no file\n",
+                  1},
+        TicksCase{"a_zip_of_two_files_and_no_table",
+                  {"--from=truefx", "z.zip"},
+                  {{"z.zip", zipOf({{"a.txt", kTicks}, {"b.txt", kTicks}})}},
+                  "",
+                  "vellumbrook-ticks: z.zip: the zip holds several files and none ends in .csv "
+                  "(a.txt, b.txt); unzip the one to read\n",
+                  1},
+        TicksCase{"an_encrypted_member",
+                  {"--from=truefx", "z.zip"},
+                  {{"z.zip", zipOf({{"a.CSV", kTicks, 1}})}},
+                  "",
+                  "vellumbrook-ticks: z.zip:a.CSV: it is encrypted, which is not read\n",
+                  1},
+        TicksCase{"a_member_of_another_method",
+                  {"--from=truefx", "z.zip"},
+                  {{"z.zip", zipOf({{"a.csv", kTicks, 0, 12}})}},
+                  "",
+                  "vellumbrook-ticks: z.zip:a.csv: it is compressed with method 12; only stored "
+                  "and deflate are read\n",
+                  1},
+        TicksCase{"a_zip_directory_outside_the_file",
+                  {"--from=truefx", "z.zip"},
+                  {{"z.zip", zipOf({{"a.csv", kTicks}}, 1000)}},
+                  "",
+                  "vellumbrook-ticks: z.zip: its central directory lies outside the file\n",
+                  1},
+        TicksCase{"a_zip_cut_short",
+                  {"--from=truefx", "z.zip"},
+                  {{"z.zip", zipOf({{"a.csv", kTicks}}).substr(0, 60)}},
+                  "",
+                  "vellumbrook-ticks: z.zip: no zip directory at its end: the zip is cut short or "
+                  "damaged\n",
+                  1},
         TicksCase{"an_unclosed_quote_in_a_column_not_used",
                   {"--from=custom", "--quoted", "--time-column=1", "--time-format=YYYY-MM-DD hh:mm",
                    "--price-column=2", "t.csv"},
@@ -437,6 +568,61 @@ INSTANTIATE_TEST_SUITE_P(
                   2}),
     [](const ::testing::TestParamInfo<TicksCase>& info) { return std::string(info.param.name); });
 
+// The same cases with --candles: the converter's table of the tick table the case gives, read
+// forward once, or the same failure in the same words.
+TEST_P(Rewrite, CandlesAreTheConvertersTableOfTheTicks) {
+    for (const auto& [name, bytes] : GetParam().files) {
+        std::ofstream(name, std::ios::binary) << bytes;
+    }
+    const auto run = [](std::vector<std::string> words) {
+        std::vector<char*> argv;
+        for (std::string& word : words) {
+            argv.push_back(word.data());
+        }
+        std::FILE* messages = std::tmpfile();
+        const int status =
+            runTicksProgram(static_cast<int>(argv.size()), argv.data(), stdout, messages);
+        return std::pair{status, testing::readAndClose(messages)};
+    };
+    const std::vector<std::vector<std::string>> values{
+        {}, {"-t", "2", "-c", "1", "-m", "0"}, {"-t", "1", "-m", "3", "-i", "2", "-j", "2", "-a"}};
+    const std::map<std::string, std::string> longNames{
+        {"-t", "--ticks-per-candle="}, {"-c", "--keep-candles="}, {"-m", "--future-rows="},
+        {"-i", "--ema-offset="},       {"-j", "--ema-span="},     {"-a", "--no-header"}};
+    for (const std::vector<std::string>& letters : values) {
+        std::vector<std::string> ticks{"vellumbrook-ticks", "-o", "vb-ticks.out"};
+        ticks.insert(ticks.end(), GetParam().args.begin(), GetParam().args.end());
+        std::vector<std::string> candles{"vellumbrook-ticks", "-o", "vb-candles.out", "--candles"};
+        candles.insert(candles.end(), GetParam().args.begin(), GetParam().args.end());
+        for (std::size_t i = 0; i < letters.size(); ++i) {
+            const bool flag = letters[i] == "-a";
+            candles.push_back(longNames.at(letters[i]) + (flag ? "" : letters[i + 1]));
+            i += flag ? 0 : 1;
+        }
+        const auto [tickStatus, tickMessages] = run(ticks);
+        const auto [status, said] = run(candles);
+        EXPECT_EQ(said, tickMessages);
+        EXPECT_EQ(status, tickStatus);
+        if (tickStatus != 0) {
+            EXPECT_FALSE(fs::exists("vb-candles.out"));
+            continue;
+        }
+        std::vector<std::string> converter{"vellumbrook", "-f", "vb-ticks.out"};
+        converter.insert(converter.end(), letters.begin(), letters.end());
+        std::vector<char*> argv;
+        for (std::string& word : converter) {
+            argv.push_back(word.data());
+        }
+        Console console;
+        console.out = std::tmpfile();
+        console.err = std::tmpfile();
+        ASSERT_EQ(runVellumbrook(static_cast<int>(argv.size()), argv.data(), console), 0);
+        testing::readAndClose(console.err);
+        EXPECT_EQ(testing::readFile("vb-candles.out"), testing::readAndClose(console.out));
+        fs::remove("vb-candles.out");
+        fs::remove("vb-ticks.out");
+    }
+}
 #ifndef _WIN32
 // Runs the program on "-" with `input` as its standard input; gives the status and messages.
 std::pair<int, std::string> rewriteStandardInput(int input, const fs::path& out) {
