@@ -167,13 +167,6 @@ class ForwardReading {
     std::optional<SeenTick> last_;  // the newest tick so far
 };
 
-Quote quoteOf(const TicksSettings& settings, const Layout& layout) {
-    if (const std::optional<std::string> why = missingQuote(layout, settings.quote)) {
-        throw stopWith(*why);
-    }
-    return settings.quote.value_or(layout.priceColumn > 0 ? Quote::price : Quote::bid);
-}
-
 // The table in blocks that end at line ends.
 void writeTable(const CandleList& candles, const TicksSettings& settings, Sink& sink) {
     const CsvLayout layout{!settings.noHeader, !settings.noEma, settings.candleSettings.emaSpan};
@@ -229,19 +222,9 @@ int writeCandleTable(const TicksSettings& settings, std::FILE* out, std::FILE* m
             } catch (const std::runtime_error&) {
                 throw stopInFile(inputs.front().name, "cannot be read");
             }
-            layout = recognise(first);
-            if (!layout) {
-                std::string names;
-                for (const std::string& name : presetNames()) {
-                    names += (names.empty() ? "" : ", ") + name;
-                }
-                throw stopInFile(inputs.front().name,
-                                 "its layout is not one that can be told for sure; give --from (" +
-                                     names + ", or the column options)");
-            }
-            say(messages, inFile(inputs.front().name, "read as " + layout->name));
+            layout = recognisedLayout(first, inputs.front().name, messages);
         }
-        const Quote quote = quoteOf(settings, *layout);
+        const Quote quote = quoteToRead(settings, *layout);
         std::optional<output::OutputFile> outputFile;
         if (!settings.output.empty()) {
             std::vector<platform::FileId> ids;
@@ -265,13 +248,7 @@ int writeCandleTable(const TicksSettings& settings, std::FILE* out, std::FILE* m
         progress.erase();
         if (settings.verbose) {
             for (std::size_t i = 0; i < inputs.size(); ++i) {
-                const Counts& counts = reading.counts()[i];
-                say(messages, inFile(inputs[i].name,
-                                     std::to_string(counts.ticks) +
-                                         " ticks; passed over: " + std::to_string(counts.blank) +
-                                         " blank lines, " + std::to_string(counts.headers) +
-                                         " header lines, " + std::to_string(counts.withoutPrice) +
-                                         " rows without a price"));
+                reportCounts(messages, inputs[i].name, reading.counts()[i]);
             }
         }
         return 0;

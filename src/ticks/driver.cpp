@@ -23,6 +23,7 @@
 #include "ticks/pieces.hpp"
 #include "ticks/source.hpp"
 #include "ticks/tick_order.hpp"
+#include "ticks/tick_reading.hpp"
 
 namespace vellumbrook::ticks {
 
@@ -50,27 +51,9 @@ std::vector<Pieces::Task> piecesOf(const std::vector<Source>& sources, std::uint
 }
 
 Layout layoutFor(const TicksSettings& settings, const Source& first, std::FILE* messages) {
-    if (settings.layout) {
-        return *settings.layout;
-    }
-    const std::optional<Layout> found = recognise(firstBytes(first, std::size_t{64} << 10));
-    if (!found) {
-        std::string names;
-        for (const std::string& name : presetNames()) {
-            names += (names.empty() ? "" : ", ") + name;
-        }
-        stopWithFile(first, "its layout is not one that can be told for sure; give --from (" +
-                                names + ", or the column options)");
-    }
-    say(messages, inFile(first.name, "read as " + found->name));
-    return *found;
-}
-
-Quote quoteFor(const TicksSettings& settings, const Layout& layout) {
-    if (const std::optional<std::string> why = missingQuote(layout, settings.quote)) {
-        throw stopWith(*why);
-    }
-    return settings.quote.value_or(layout.priceColumn > 0 ? Quote::price : Quote::bid);
+    return settings.layout ? *settings.layout
+                           : recognisedLayout(firstBytes(first, std::size_t{64} << 10),
+                                              first.name, messages);
 }
 
 // How much of a stream is copied before its first lines are looked at: as much as telling
@@ -111,14 +94,6 @@ void refuseNamedTwice(const std::vector<Source>& before, const std::vector<Sourc
     }
 }
 
-void reportCounts(std::FILE* messages, const Source& source, const Counts& counts) {
-    say(messages, inFile(source.name, std::to_string(counts.ticks) +
-                                          " ticks; passed over: " + std::to_string(counts.blank) +
-                                          " blank lines, " + std::to_string(counts.headers) +
-                                          " header lines, " + std::to_string(counts.withoutPrice) +
-                                          " rows without a price"));
-}
-
 }  // namespace
 
 int rewriteTicks(const TicksSettings& settings, std::FILE* out, std::FILE* messages) {
@@ -132,7 +107,7 @@ int rewriteTicks(const TicksSettings& settings, std::FILE* out, std::FILE* messa
                 return false;
             }
             known = known ? known : layoutFor(settings, copied, messages);
-            return firstLinesFit(settings, *known, quoteFor(settings, *known), copied);
+            return firstLinesFit(settings, *known, quoteToRead(settings, *known), copied);
         };
         std::vector<Source> sources;
         for (const std::string& name : settings.files) {
@@ -142,7 +117,7 @@ int rewriteTicks(const TicksSettings& settings, std::FILE* out, std::FILE* messa
             known = known ? known : layoutFor(settings, sources.front(), messages);
         }
         const Layout layout = *known;
-        const Quote quote = quoteFor(settings, layout);
+        const Quote quote = quoteToRead(settings, layout);
         std::optional<output::OutputFile> outputFile;
         if (!settings.output.empty()) {
             std::vector<platform::FileId> inputs;
@@ -207,7 +182,7 @@ int rewriteTicks(const TicksSettings& settings, std::FILE* out, std::FILE* messa
         progress.erase();
         if (settings.verbose) {
             for (std::size_t i = 0; i < sources.size(); ++i) {
-                reportCounts(messages, sources[i], counts[i]);
+                reportCounts(messages, sources[i].name, counts[i]);
             }
         }
         return 0;

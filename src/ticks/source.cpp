@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "ticks/backward_lines.hpp"
+#include "ticks/forward_lines.hpp"
 #include "ticks/inputs.hpp"
 
 namespace vellumbrook::ticks {
@@ -23,24 +24,6 @@ std::int64_t lineNumberOf(const Source& source, std::uint64_t start) {
 }
 
 namespace {
-
-void appendUtf8(std::string& out, std::uint32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xc0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3f));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xe0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
-        out += static_cast<char>(0x80 | (code & 0x3f));
-    } else {
-        out += static_cast<char>(0xf0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3f));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
-        out += static_cast<char>(0x80 | (code & 0x3f));
-    }
-}
 
 platform::File temporaryFile(const Source& source) {
     std::string reason;
@@ -130,9 +113,8 @@ void transcodeUtf16(Source& source, bool bigEndian) {
     std::vector<char> block(BackwardLines::kBlockSize);
     std::string text;
     std::uint64_t size = 0;
-    std::uint32_t highSurrogate = 0;
+    Utf16Decoder decoder(bigEndian);
     std::uint64_t at = source.begin;
-    int carried = -1;  // an odd byte left from the block before
     while (at < source.end) {
         const std::ptrdiff_t got = platform::readAt(source.file, block.data(), block.size(), at);
         if (got <= 0) {
@@ -140,33 +122,7 @@ void transcodeUtf16(Source& source, bool bigEndian) {
         }
         at += static_cast<std::uint64_t>(got);
         text.clear();
-        for (std::ptrdiff_t i = 0; i < got; ++i) {
-            const int byte = static_cast<unsigned char>(block[static_cast<std::size_t>(i)]);
-            if (carried < 0) {
-                carried = byte;
-                continue;
-            }
-            const auto unit = static_cast<std::uint32_t>(bigEndian ? (carried << 8) | byte
-                                                                   : (byte << 8) | carried);
-            carried = -1;
-            if (unit >= 0xd800 && unit < 0xdc00) {
-                if (highSurrogate != 0) {
-                    appendUtf8(text, 0xfffd);
-                }
-                highSurrogate = unit;
-            } else if (unit >= 0xdc00 && unit < 0xe000) {
-                appendUtf8(text, highSurrogate != 0
-                                     ? 0x10000 + ((highSurrogate - 0xd800) << 10) + (unit - 0xdc00)
-                                     : 0xfffd);
-                highSurrogate = 0;
-            } else {
-                if (highSurrogate != 0) {
-                    appendUtf8(text, 0xfffd);
-                    highSurrogate = 0;
-                }
-                appendUtf8(text, unit);
-            }
-        }
+        decoder.decode(block.data(), static_cast<std::size_t>(got), text);
         append(source, copy, text, size);
     }
     source.file = std::move(copy);

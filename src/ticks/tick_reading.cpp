@@ -4,8 +4,37 @@
 #include <charconv>
 
 #include "input/tick_line.hpp"
+#include "ticks/messages.hpp"
 
 namespace vellumbrook::ticks {
+
+Layout recognisedLayout(std::string_view firstBytes, std::string_view name, std::FILE* messages) {
+    const std::optional<Layout> found = recognise(firstBytes);
+    if (!found) {
+        std::string names;
+        for (const std::string& preset : presetNames()) {
+            names += (names.empty() ? "" : ", ") + preset;
+        }
+        throw stopInFile(name, "its layout is not one that can be told for sure; give --from (" +
+                                   names + ", or the column options)");
+    }
+    say(messages, inFile(name, "read as " + found->name));
+    return *found;
+}
+
+Quote quoteToRead(const TicksSettings& settings, const Layout& layout) {
+    if (const std::optional<std::string> why = missingQuote(layout, settings.quote)) {
+        throw stopWith(*why);
+    }
+    return settings.quote.value_or(layout.priceColumn > 0 ? Quote::price : Quote::bid);
+}
+
+void reportCounts(std::FILE* messages, std::string_view name, const Counts& counts) {
+    say(messages, inFile(name, std::to_string(counts.ticks) + " ticks; passed over: " +
+                                   std::to_string(counts.blank) + " blank lines, " +
+                                   std::to_string(counts.headers) + " header lines, " +
+                                   std::to_string(counts.withoutPrice) + " rows without a price"));
+}
 
 TickReading::TickReading(const TicksSettings& settings, const Layout& layout, Quote quote)
     : layout_(layout),

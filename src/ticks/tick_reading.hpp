@@ -1,17 +1,30 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "ticks/fields.hpp"
 #include "ticks/layout.hpp"
+#include "ticks/pieces.hpp"
 #include "ticks/price_text.hpp"
 #include "ticks/settings.hpp"
 #include "ticks/time_reading.hpp"
 
 namespace vellumbrook::ticks {
+
+// The layout that the first bytes of the file `name` show, said on `messages`; stops when no
+// layout fits them for sure.
+Layout recognisedLayout(std::string_view firstBytes, std::string_view name, std::FILE* messages);
+
+// The price to read: the one asked for, else the bid, or the one price of a trades layout;
+// stops when the layout has no such price.
+Quote quoteToRead(const TicksSettings& settings, const Layout& layout);
+
+// "-v": how many ticks a file gave and how many lines it passed over.
+void reportCounts(std::FILE* messages, std::string_view name, const Counts& counts);
 
 // What one line of a source is.
 enum class LineKind { blank, header, withoutPrice, tick };
