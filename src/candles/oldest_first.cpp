@@ -12,10 +12,17 @@ void OldestFirstCandles::closeGroup(std::uint8_t complete) {
     CandleRecord record;
     record.complete = complete;
     record.timeText = lastTime_;  // the newest tick's time labels the candle
-    record.open = range_.first();
-    record.high = range_.high();
-    record.low = range_.low();
-    record.close = range_.last();
+    if (decimalGroup_) {
+        record.open = decimals_.first().value();
+        record.high = decimals_.high().value();
+        record.low = decimals_.low().value();
+        record.close = decimals_.last().value();
+    } else {
+        record.open = range_.first();
+        record.high = range_.high();
+        record.low = range_.low();
+        record.close = range_.last();
+    }
     kept_.push_back(std::move(record));
     // A ring of the newest candles: an older one can never be among those kept.
     if (kept_.size() > static_cast<std::size_t>(std::max(settings_.candleLimit, 0))) {
@@ -24,8 +31,9 @@ void OldestFirstCandles::closeGroup(std::uint8_t complete) {
     inGroup_ = 0;
 }
 
-CandleList OldestFirstCandles::finish() {
+CandleList OldestFirstCandles::finish(std::string_view lastTimeText) {
     if (inGroup_ > 0) {
+        lastTime_.assign(lastTimeText);
         closeGroup(0);  // the newest candle is the partial one
     }
     CandleList candles;

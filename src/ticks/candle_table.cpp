@@ -1,6 +1,7 @@
 #include "ticks/candle_table.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -11,6 +12,7 @@
 #include "output/output_file.hpp"
 #include "output/progress.hpp"
 #include "platform/platform.hpp"
+#include "ticks/chunks.hpp"
 #include "ticks/forward_lines.hpp"
 #include "ticks/inputs.hpp"
 #include "ticks/messages.hpp"
@@ -22,6 +24,166 @@ namespace vellumbrook::ticks {
 
 namespace {
 
+// How much text a chunk holds: enough that handing it over costs nothing.
+constexpr std::size_t kChunkSize = std::size_t{1} << 20;
+
+// Cuts the texts of the inputs, one after another, into chunks of whole lines.
+class ChunkCutter {
+  public:
+    explicit ChunkCutter(std::vector<Input>& inputs, std::vector<ReadBytes>& texts)
+        : inputs_(inputs), texts_(texts) {}
+
+    bool fill(Chunk& chunk) {
+        for (; input_ < texts_.size(); ++input_, startsInput_ = true, carry_.clear()) {
+            chunk.input = input_;
+            chunk.startsInput = startsInput_;
+            chunk.text = carry_;
+            try {
+                if (!readInto(chunk.text)) {
+                    if (chunk.text.empty()) {
+                        continue;  // an empty input, or one whose last line was given
+                    }
+                    carry_.clear();
+                    ended_ = true;
+                    return finishChunk(chunk);
+                }
+            } catch (const Stop& stop) {
+                return unreadable(chunk, {}, stop.message);
+            } catch (const CompressedError& error) {
+                return unreadable(chunk, error.what());
+            } catch (const std::length_error& error) {
+                return unreadable(chunk, error.what());
+            } catch (const std::runtime_error&) {
+                return unreadable(chunk, "cannot be read");
+            }
+            startsInput_ = false;
+            return finishChunk(chunk);
+        }
+        return false;
+    }
+
+  private:
+    // Reads until the text holds a chunk's worth ending at a line end; false at the input's
+    // end. What follows the last line end is carried to the next chunk.
+    bool readInto(std::string& text) {
+        if (ended_) {
+            ended_ = false;
+            return false;
+        }
+        std::size_t searchedTo = 0;
+        for (;;) {
+            if (text.size() >= kChunkSize) {
+                const std::size_t cut = cutAt(text, searchedTo);
+                if (cut != std::string::npos) {
+                    carry_.assign(text, cut, std::string::npos);
+                    text.resize(cut);
+                    return true;
+                }
+                searchedTo = text.size();
+                if (text.size() > ForwardLines::kLongestLine) {
+                    throw std::length_error("a line longer than 8 MiB, which is no tick line");
+                }
+            }
+            const std::size_t at = text.size();
+            text.resize(at + kChunkSize / 4);
+            const std::size_t got = texts_[input_](text.data() + at, kChunkSize / 4);
+            text.resize(at + got);
+            if (got == 0) {
+                return false;
+            }
+        }
+    }
+
+    // Just after the last line end of `text`: an LF, or a CR that is not its last byte (which
+    // may be the first half of a CR LF); npos when it has none past `from`.
+    static std::size_t cutAt(const std::string& text, std::size_t from) {
+        const std::size_t feed = text.rfind('\n');
+        if (feed != std::string::npos && feed + 1 > from) {
+            return feed + 1;
+        }
+        const std::size_t cr =
+            text.size() < 2 ? std::string::npos : text.rfind('\r', text.size() - 2);
+        return cr != std::string::npos && cr + 1 > from ? cr + 1 : std::string::npos;
+    }
+
+    bool finishChunk(Chunk& chunk) {
+        chunk.text.reserve(chunk.text.size() + ForwardLines::kReadableAfterLine);
+        return true;
+    }
+
+    bool unreadable(Chunk& chunk, std::string_view what, std::string message = {}) {
+        // The lines before the damage are read first; the part line before it is not.
+        const std::size_t cut = cutAt(chunk.text, 0);
+        chunk.text.resize(cut == std::string::npos ? 0 : cut);
+        chunk.unreadable =
+            message.empty() ? stopInFile(inputs_[input_].name, what).message : std::move(message);
+        input_ = texts_.size();
+        return true;
+    }
+
+    std::vector<Input>& inputs_;
+    std::vector<ReadBytes>& texts_;
+    std::size_t input_ = 0;
+    bool startsInput_ = true;
+    bool ended_ = false;
+    std::string carry_;
+};
+
+// Reads the lines of a chunk into its ticks, in a thread of its own.
+void readChunk(TickReading& reading, Chunk& chunk) {
+    const std::string& text = chunk.text;
+    std::size_t start = 0;
+    std::uint32_t number = 0;
+    while (start < text.size()) {
+        // The line and where the next one starts: LF, CR LF and a CR alone end a line.
+        const char* const from = text.data() + start;
+        const std::size_t left = text.size() - start;
+        const auto* feed = static_cast<const char*>(std::memchr(from, '\n', left));
+        const std::size_t feedAt = feed != nullptr ? static_cast<std::size_t>(feed - from) : left;
+        const auto* cr = static_cast<const char*>(std::memchr(from, '\r', feedAt));
+        const std::size_t end =
+            start + (cr != nullptr ? static_cast<std::size_t>(cr - from) : feedAt);
+        const std::size_t next =
+            end + (cr != nullptr && static_cast<std::size_t>(cr - from) + 1 == feedAt ? 2 : 1);
+        const std::string_view line(text.data() + start, end - start);
+        ++number;
+        LineKind kind = LineKind::blank;
+        try {
+            kind = reading.read(line, chunk.startsInput && number == 1);
+        } catch (const LineFault& fault) {
+            chunk.fault.emplace(number, fault.what + ": " + shown(fault.text));
+            chunk.lines = number;
+            return;
+        }
+        switch (kind) {
+            case LineKind::blank:
+                ++chunk.counts.blank;
+                break;
+            case LineKind::header:
+                ++chunk.counts.headers;
+                break;
+            case LineKind::withoutPrice:
+                ++chunk.counts.withoutPrice;
+                break;
+            case LineKind::tick: {
+                Chunk::Tick& tick = chunk.ticks.emplace_back();
+                tick.key = reading.time().key;
+                tick.line = number;
+                tick.start = static_cast<std::uint32_t>(start);
+                tick.size = static_cast<std::uint32_t>(end - start);
+                tick.isDecimal = reading.shortDecimal(tick.decimal);
+                if (!tick.isDecimal) {
+                    tick.price = reading.priceValue();
+                }
+                ++chunk.counts.ticks;
+                break;
+            }
+        }
+        start = std::min(next, text.size());
+    }
+    chunk.lines = number;
+}
+
 // A tick already read, as the order check and its messages need it.
 struct SeenTick {
     std::int64_t key = 0;
@@ -30,120 +192,126 @@ struct SeenTick {
     std::size_t input = 0;
 };
 
-// The one reading of all the inputs, oldest first, into the candles.
-class ForwardReading {
+// Takes the read chunks in order: the order of the times, the first failure in the order of
+// the files, and the candles.
+class ChunkTaker {
   public:
-    ForwardReading(const TicksSettings& settings, const Layout& layout, Quote quote,
-                   std::vector<Input>& inputs, OldestFirstCandles& candles, Progress& progress)
+    ChunkTaker(const TicksSettings& settings, const Layout& layout, Quote quote,
+               std::vector<Input>& inputs, OldestFirstCandles& candles, Progress& progress)
         : inputs_(inputs),
           reading_(settings, layout, quote),
           candles_(candles),
           progress_(progress),
           counts_(inputs.size()) {}
 
-    void readAll(std::vector<ForwardLines>& lines) {
-        for (std::size_t i = 0; i < inputs_.size(); ++i) {
-            progress_.begin("reading " + shownName(inputs_[i].name));
-            try {
-                readInput(i, lines[i]);
-            } catch (const CompressedError& error) {
-                throw stopInFile(inputs_[i].name, error.what());
-            } catch (const std::length_error& error) {
-                throw stopAtLineOf(inputs_[i].name, lines[i].lineNumber() + 1, error.what());
-            } catch (const std::runtime_error&) {
-                throw stopInFile(inputs_[i].name, "cannot be read");
+    void take(const Chunk& chunk) {
+        if (chunk.startsInput) {
+            endInput();
+            input_ = chunk.input;
+            lineBase_ = 0;
+            firstOfFile_.reset();
+            progress_.begin("reading " + shownName(inputs_[input_].name));
+        }
+        for (const Chunk::Tick& tick : chunk.ticks) {
+            takeTick(chunk, tick);
+        }
+        if (chunk.fault) {
+            if (secondPending_) {
+                stopOutOfOrder(*firstOfFile_, second_);
             }
+            throw stopAtLineOf(inputs_[input_].name, lineBase_ + chunk.fault->first,
+                               chunk.fault->second);
+        }
+        if (chunk.unreadable) {
+            throw Stop{*chunk.unreadable};
+        }
+        if (!chunk.ticks.empty()) {
+            last_->timeText = rawTimeText(chunk, chunk.ticks.back());
+            lastWritten_ = writtenTimeText(chunk, chunk.ticks.back());
+        }
+        lineBase_ += chunk.lines;
+        counts_[input_] += chunk.counts;
+        progress_.advance(inputs_[input_].bytesRead(), inputs_[input_].size);
+    }
+
+    // After the last chunk.
+    void endInput() {
+        if (secondPending_) {
+            stopNewestFirst(*firstOfFile_, second_.timeText);
         }
     }
 
     const std::vector<Counts>& counts() const { return counts_; }
+    const std::string& lastTimeText() const { return lastWritten_; }
 
   private:
-    void readInput(std::size_t index, ForwardLines& lines) {
-        const Input& input = inputs_[index];
-        Counts& counts = counts_[index];
-        std::string_view line;
-        std::optional<SeenTick> firstOfFile;  // when a step back at its second tick is pending
-        bool secondPending = false;
-        SeenTick second;
-        std::int64_t shown = 0;
-        while (lines.next(line)) {
-            if (++shown % 65536 == 0) {
-                progress_.advance(input.bytesRead(), input.size);
+    void takeTick(const Chunk& chunk, const Chunk::Tick& tick) {
+        const std::int64_t line = lineBase_ + tick.line;
+        if (secondPending_) {
+            // A step back at a file's second tick, and again at its third: the file runs
+            // newest first, and is named so.
+            if (tick.key < second_.key) {
+                stopNewestFirst(*firstOfFile_, rawTimeText(chunk, tick));
             }
-            LineKind kind = LineKind::blank;
-            try {
-                kind = reading_.read(line, lines.lineNumber() == 1);
-            } catch (const LineFault& fault) {
-                if (secondPending) {
-                    stopGoesBack(*firstOfFile, second);
-                }
-                throw stopAtLineOf(input.name, lines.lineNumber(),
-                                   fault.what + ": " + ticks::shown(fault.text));
-            }
-            switch (kind) {
-                case LineKind::blank:
-                    ++counts.blank;
-                    continue;
-                case LineKind::header:
-                    ++counts.headers;
-                    continue;
-                case LineKind::withoutPrice:
-                    ++counts.withoutPrice;
-                    continue;
-                case LineKind::tick:
-                    break;
-            }
-            const std::int64_t key = reading_.time().key;
-            if (secondPending) {
-                // A step back at a file's second tick, and again at its third: the file
-                // runs newest first, and is named so.
-                if (key < second.key) {
-                    stopNewestFirst(input, *firstOfFile, reading_.rawTimeText());
-                }
-                stopGoesBack(*firstOfFile, second);
-            }
-            if (last_ && last_->key > key) {
-                if (last_->input == index && firstOfFile && last_->line == firstOfFile->line) {
-                    secondPending = true;
-                    second = {key, std::string(reading_.rawTimeText()), lines.lineNumber(), index};
-                    continue;
-                }
-                stopOutOfOrder(
-                    *last_, {key, std::string(reading_.rawTimeText()), lines.lineNumber(), index});
-            }
-            if (!last_) {
-                last_.emplace();
-            }
-            last_->key = key;
-            last_->timeText.assign(reading_.rawTimeText());
-            last_->line = lines.lineNumber();
-            last_->input = index;
-            if (!firstOfFile) {
-                firstOfFile = *last_;
-            }
-            if (candles_.tickCount() == OldestFirstCandles::kMaxTicks) {
-                throw stopAtLineOf(input.name, lines.lineNumber(),
-                                   "more than 2147483647 ticks, the most a candle table takes");
-            }
-            candles_.add(reading_.timeText(), reading_.priceValue());
-            ++counts.ticks;
+            stopOutOfOrder(*firstOfFile_, second_);
         }
-        if (secondPending) {
-            stopNewestFirst(input, *firstOfFile, second.timeText);
+        if (last_ && last_->key > tick.key) {
+            if (last_->timeText.empty()) {
+                last_->timeText = rawTimeText(*lastChunk_, lastTick_);
+            }
+            const SeenTick newer{tick.key, rawTimeText(chunk, tick), line, input_};
+            if (last_->input == input_ && firstOfFile_ && last_->line == firstOfFile_->line) {
+                secondPending_ = true;
+                second_ = newer;
+                return;
+            }
+            stopOutOfOrder(*last_, newer);
+        }
+        if (!last_) {
+            last_.emplace();
+        }
+        last_->key = tick.key;
+        last_->timeText.clear();  // read again from its line if a message needs it
+        last_->line = line;
+        last_->input = input_;
+        lastChunk_ = &chunk;
+        lastTick_ = tick;
+        if (!firstOfFile_) {
+            firstOfFile_ = *last_;
+            firstOfFile_->timeText = rawTimeText(chunk, tick);
+        }
+        if (candles_.tickCount() == OldestFirstCandles::kMaxTicks) {
+            throw stopAtLineOf(inputs_[input_].name, line,
+                               "more than 2147483647 ticks, the most a candle table takes");
+        }
+        const std::string_view time =
+            candles_.nextClosesGroup() ? writtenTimeText(chunk, tick) : std::string_view();
+        if (tick.isDecimal) {
+            candles_.add(time, tick.decimal);
+        } else {
+            candles_.add(time, tick.price);
         }
     }
 
-    [[noreturn]] void stopNewestFirst(const Input& input, const SeenTick& first,
-                                      std::string_view down) {
-        throw stopInFile(input.name, "runs newest first, from " + shown(first.timeText) +
-                                         " down to " + shown(down) +
-                                         "; give its ticks oldest first, as the sources publish "
-                                         "them");
+    // The line of a tick read again, for its time text: only where it is needed.
+    void readAgain(const Chunk& chunk, const Chunk::Tick& tick) {
+        (void)reading_.read({chunk.text.data() + tick.start, tick.size},
+                            chunk.startsInput && tick.line == 1);
+    }
+    std::string rawTimeText(const Chunk& chunk, const Chunk::Tick& tick) {
+        readAgain(chunk, tick);
+        return std::string(reading_.rawTimeText());
+    }
+    std::string_view writtenTimeText(const Chunk& chunk, const Chunk::Tick& tick) {
+        readAgain(chunk, tick);
+        return reading_.timeText();
     }
 
-    [[noreturn]] void stopGoesBack(const SeenTick& older, const SeenTick& newer) {
-        stopOutOfOrder(older, newer);
+    [[noreturn]] void stopNewestFirst(const SeenTick& first, std::string_view down) {
+        throw stopInFile(inputs_[first.input].name,
+                         "runs newest first, from " + shown(first.timeText) + " down to " +
+                             shown(down) +
+                             "; give its ticks oldest first, as the sources publish them");
     }
 
     [[noreturn]] void stopOutOfOrder(const SeenTick& older, const SeenTick& newer) {
@@ -160,11 +328,19 @@ class ForwardReading {
     }
 
     std::vector<Input>& inputs_;
-    TickReading reading_;
+    TickReading reading_;  // reads again the few lines whose texts are needed
     OldestFirstCandles& candles_;
     Progress& progress_;
     std::vector<Counts> counts_;
+    std::size_t input_ = 0;
+    std::int64_t lineBase_ = 0;     // lines of the input before the chunk
     std::optional<SeenTick> last_;  // the newest tick so far
+    const Chunk* lastChunk_ = nullptr;
+    Chunk::Tick lastTick_;
+    std::string lastWritten_;  // its time text as written
+    std::optional<SeenTick> firstOfFile_;
+    bool secondPending_ = false;  // a step back at a file's second tick, to be told
+    SeenTick second_;
 };
 
 // The table in blocks that end at line ends.
@@ -236,10 +412,34 @@ int writeCandleTable(const TicksSettings& settings, std::FILE* out, std::FILE* m
             outputFile.emplace(settings.output, ids);
         }
         OldestFirstCandles candles(settings.candleSettings);
-        ForwardReading reading(settings, *layout, quote, inputs, candles, progress);
-        reading.readAll(lines);
+        ChunkTaker taker(settings, *layout, quote, inputs, candles, progress);
+        {
+            std::vector<ReadBytes> texts;
+            for (ForwardLines& text : lines) {
+                texts.push_back(
+                    [&text](char* into, std::size_t size) { return text.readOn(into, size); });
+            }
+            ChunkCutter cutter(inputs, texts);
+            // One thread cuts (and inflates) the texts, two read the chunks; this one takes
+            // them in order.
+            Chunks chunks(
+                [&cutter](Chunk& chunk) { return cutter.fill(chunk); }, 2,
+                [&settings, &layout, quote] {
+                    return [reading = std::make_shared<TickReading>(settings, *layout, quote)](
+                               Chunk& chunk) { readChunk(*reading, chunk); };
+                });
+            for (std::size_t index = 0;; ++index) {
+                const Chunk* chunk = chunks.take(index);
+                if (chunk == nullptr) {
+                    break;
+                }
+                taker.take(*chunk);
+                chunks.release(index);
+            }
+            taker.endInput();
+        }
         lines.clear();
-        const CandleList table = candles.finish();
+        const CandleList table = candles.finish(taker.lastTimeText());
         Sink sink(out, outputFile ? &*outputFile : nullptr, progress);
         writeTable(table, settings, sink);
         if (outputFile) {
@@ -248,7 +448,7 @@ int writeCandleTable(const TicksSettings& settings, std::FILE* out, std::FILE* m
         progress.erase();
         if (settings.verbose) {
             for (std::size_t i = 0; i < inputs.size(); ++i) {
-                reportCounts(messages, inputs[i].name, reading.counts()[i]);
+                reportCounts(messages, inputs[i].name, taker.counts()[i]);
             }
         }
         return 0;

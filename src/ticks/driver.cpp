@@ -51,9 +51,9 @@ std::vector<Pieces::Task> piecesOf(const std::vector<Source>& sources, std::uint
 }
 
 Layout layoutFor(const TicksSettings& settings, const Source& first, std::FILE* messages) {
-    return settings.layout ? *settings.layout
-                           : recognisedLayout(firstBytes(first, std::size_t{64} << 10),
-                                              first.name, messages);
+    return settings.layout
+               ? *settings.layout
+               : recognisedLayout(firstBytes(first, std::size_t{64} << 10), first.name, messages);
 }
 
 // How much of a stream is copied before its first lines are looked at: as much as telling

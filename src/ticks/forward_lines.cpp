@@ -165,6 +165,16 @@ std::string_view ForwardLines::ahead(std::size_t most) {
     return {buffer_.data() + begin_, std::min(most, end_ - begin_)};
 }
 
+std::size_t ForwardLines::readOn(char* into, std::size_t size) {
+    if (begin_ < end_) {
+        const std::size_t given = std::min(size, end_ - begin_);
+        std::memcpy(into, buffer_.data() + begin_, given);
+        begin_ += given;
+        return given;
+    }
+    return ended_ ? 0 : text_(into, size);
+}
+
 bool ForwardLines::next(std::string_view& line) {
     for (;;) {
         const char* const from = buffer_.data() + begin_;

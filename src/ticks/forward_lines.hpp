@@ -49,6 +49,9 @@ class ForwardLines {
     // Up to `most` bytes ahead of the lines handed out, read now if need be.
     std::string_view ahead(std::size_t most);
 
+    // The bytes not handed out as lines, as a stream: what ahead() read first.
+    std::size_t readOn(char* into, std::size_t size);
+
   private:
     bool readMore();  // false at the end of the stream
 

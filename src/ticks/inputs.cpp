@@ -1,6 +1,7 @@
 #include "ticks/inputs.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "ticks/messages.hpp"
@@ -57,7 +58,7 @@ std::vector<Input> openInputs(const std::string& name) {
     input.named = platform::idOf(opened.file);
     input.file = std::make_shared<platform::File>(std::move(opened.file));
     const platform::File& file = *input.file;
-    auto read = std::make_shared<std::uint64_t>(0);  // bytes of the named file read so far
+    auto read = std::make_shared<std::atomic<std::uint64_t>>(0);  // of the named file, so far
     ReadBytes raw;
     std::string first;
     if (opened.rereadable) {
@@ -94,7 +95,7 @@ std::vector<Input> openInputs(const std::string& name) {
         *read += got;
         return got;
     };
-    input.bytesRead = [read] { return *read; };
+    input.bytesRead = [read] { return read->load(); };
     std::vector<Input> inputs;
     switch (containerOf(first)) {
         case Container::plain:

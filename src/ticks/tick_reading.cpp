@@ -146,6 +146,10 @@ LineKind TickReading::read(std::string_view line, bool firstLine) {
     return LineKind::tick;
 }
 
+bool TickReading::shortDecimal(ShortDecimal& price) {
+    return price_.markAt == std::string_view::npos && decimals_.read(price_.text, price);
+}
+
 double TickReading::priceValue() const {
     if (price_.markAt == std::string_view::npos) {
         return convertPrice(price_.text);

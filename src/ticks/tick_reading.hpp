@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "input/tick_line.hpp"
 #include "ticks/fields.hpp"
 #include "ticks/layout.hpp"
 #include "ticks/pieces.hpp"
@@ -55,6 +56,9 @@ class TickReading {
 
     // The price as the converter reads the text written: a decimal comma is a point there.
     double priceValue() const;
+    // The price as a short decimal, read a word at a time, as most prices are; false when it
+    // is no such decimal.
+    bool shortDecimal(ShortDecimal& price);
 
     // The time text of a line, for a message; empty when it has none.
     std::string timeTextOf(std::string_view line);
@@ -78,6 +82,7 @@ class TickReading {
     PriceText price_;
     IsoText isoText_{};
     char mid_[64] = {};
+    ShortDecimalReader decimals_;
 };
 
 }  // namespace vellumbrook::ticks

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -177,6 +178,13 @@ TimeReader::TimeReader(const TimeFormat& format) : format_(format) {
         }
         ++widthOf_[field];
     }
+    const int tail = std::min(widthOf_[5] > 0 ? firstPositionOf_[5] : 1 << 30,
+                              widthOf_[kFraction] > 0 ? firstPositionOf_[kFraction] : 1 << 30);
+    bool minuteFirst = tail < (1 << 30);
+    for (int field = 0; field < 5; ++field) {
+        minuteFirst = minuteFirst && (widthOf_[field] == 0 || firstPositionOf_[field] < tail);
+    }
+    minuteEnd_ = minuteFirst ? static_cast<std::size_t>(tail) : 0;
     if (pattern.size() >= 16) {
         const std::size_t last = pattern.size() - 16;
         for (std::size_t i = 0; i < 16; ++i) {
@@ -230,6 +238,23 @@ std::optional<TickTime> TimeReader::readPattern(std::string_view text) const {
     if (text.size() < size || !fitsPattern(text.data())) {
         return std::nullopt;
     }
+    if (minuteEnd_ > 0 && text.size() == size && lastMinute_.size() == minuteEnd_ &&
+        std::memcmp(text.data(), lastMinute_.data(), minuteEnd_) == 0) {
+        TickTime time = lastMinuteTime_;
+        time.second =
+            widthOf_[5] > 0 ? numberIn(text.data() + firstPositionOf_[5], widthOf_[5]) : 0;
+        const int fraction =
+            widthOf_[kFraction] > 0
+                ? microsecondsIn(text.data() + firstPositionOf_[kFraction], widthOf_[kFraction])
+                : 0;
+        const bool leapSecond = time.second == 60 && time.hour == 23 && time.minute == 59;
+        if (time.second > 59 && !leapSecond) {
+            return std::nullopt;
+        }
+        time.millisecond = fraction / 1000;
+        time.key += std::int64_t{time.second} * 1000000 + fraction;
+        return time;
+    }
     // After the pattern, nothing, or a zone whose offset is applied: the time is then UTC.
     std::optional<int> offset = 0;
     if (text.size() > size) {
@@ -273,6 +298,13 @@ std::optional<TickTime> TimeReader::readPattern(std::string_view text) const {
     time.key = seconds * 1000000 + fields[kFraction];
     if (*offset != 0) {
         return timeOfMicros(time.key);
+    }
+    if (minuteEnd_ > 0 && text.size() == size) {
+        lastMinute_.assign(text.data(), minuteEnd_);
+        lastMinuteTime_ = time;
+        lastMinuteTime_.second = 0;
+        lastMinuteTime_.millisecond = 0;
+        lastMinuteTime_.key = time.key - std::int64_t{time.second} * 1000000 - fields[kFraction];
     }
     return time;
 }

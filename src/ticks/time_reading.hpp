@@ -70,6 +70,12 @@ class TimeReader {
         std::int64_t days = 0;
     };
     mutable Date lastDate_;
+    // Ticks mostly share their minute with the tick before: where the pattern's seconds and
+    // fraction come after every other field, a text whose bytes before them are those of the
+    // last full reading only has its seconds and fraction read.
+    std::size_t minuteEnd_ = 0;  // 0: the pattern is not so
+    mutable std::string lastMinute_;
+    mutable TickTime lastMinuteTime_;  // with the key of the minute's start
 };
 
 // YYYY-MM-DD HH:MM:SS.mmm, written into `text` so that a line needs no allocation.
