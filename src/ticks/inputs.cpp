@@ -57,6 +57,7 @@ std::vector<Input> openInputs(const std::string& name) {
     input.name = name;
     input.named = platform::idOf(opened.file);
     input.file = std::make_shared<platform::File>(std::move(opened.file));
+    input.stream = !opened.rereadable;
     const platform::File& file = *input.file;
     auto read = std::make_shared<std::atomic<std::uint64_t>>(0);  // of the named file, so far
     ReadBytes raw;
@@ -134,6 +135,7 @@ std::vector<Input> openInputs(const std::string& name) {
                 Input part;
                 part.name = name + ":" + member.name;
                 part.named = input.named;
+                part.stream = input.stream;
                 part.file = input.file;
                 part.size = opened.rereadable ? input.size : 0;
                 // Made when it is first read, so that only one member's buffers are held.

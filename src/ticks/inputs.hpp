@@ -19,6 +19,7 @@ struct Input {
     std::optional<platform::FileId> named;  // the file the name opened
     std::shared_ptr<platform::File> file;   // what the name opened (or its copy)
     bool plainFile = false;  // a plain rereadable file: its bytes [begin, end) are the text
+    bool stream = false;     // the name opened a pipe, a terminal or a device
     std::uint64_t begin = 0;
     std::uint64_t end = 0;
     ReadBytes bytes;  // the inflated bytes from their start, to be read once

@@ -75,8 +75,7 @@ void makeRereadable(Source& source, const Input& input, Progress& progress,
     std::vector<char> block(BackwardLines::kBlockSize);
     std::uint64_t size = 0;
     bool checked = !check;
-    progress.begin((input.file && input.size > 0 ? "inflating " : "copying ") +
-                   shownName(source.name));
+    progress.begin((input.stream ? "copying " : "inflating ") + shownName(source.name));
     for (;;) {
         std::size_t got = 0;
         try {
@@ -145,7 +144,8 @@ std::vector<Source> openSources(const std::string& name, Progress& progress,
             source.end = input.end;
         } else {
             // A stream, or what a compressed file holds: copied to be read backwards.
-            makeRereadable(source, input, progress, check);
+            // Only a stream can be endless; what a file holds is looked at as the file is.
+            makeRereadable(source, input, progress, input.stream ? check : FirstLinesCheck());
         }
         unsigned char mark[3] = {0, 0, 0};
         const std::ptrdiff_t got =

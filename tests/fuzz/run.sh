@@ -9,11 +9,11 @@ seconds=${1:-30}
 
 cmake --preset fuzz >/dev/null
 cmake --build build/fuzz --target fuzz_tick_file fuzz_tick_line fuzz_command_line fuzz_ticks \
-    fuzz_ticks_command_line -j 2 >/dev/null
+    fuzz_ticks_command_line fuzz_compressed -j 2 >/dev/null
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-for target in tick_file tick_line command_line ticks ticks_command_line; do
+for target in tick_file tick_line command_line ticks ticks_command_line compressed; do
     mkdir -p "$scratch/$target"
     echo "fuzzing $target for ${seconds}s"
     status=0
@@ -28,4 +28,4 @@ for target in tick_file tick_line command_line ticks ticks_command_line; do
         exit 1
     fi
 done
-echo "fuzz: 5 passed, 0 failed"
+echo "fuzz: 6 passed, 0 failed"

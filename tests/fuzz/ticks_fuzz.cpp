@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -95,5 +96,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(whole.status == pieces.status && whole.messages == pieces.messages &&
               (whole.status != 0 || whole.out == pieces.out),
           "pieces give what one piece gives");
+
+    // --candles, read forward once, gives the converter's table of that tick table, or the
+    // same failure in the same words.
+    // Converter letters with their values, from bytes the layout reads too; -c 5 stands for
+    // every candle kept, the converter's default.
+    std::vector<std::string> letters{
+        "-t", std::to_string(data[1] >> 5), "-m", std::to_string(data[5] % 4),
+        "-i", std::to_string(data[4] % 4),  "-j", std::to_string(1 + data[3] % 5)};
+    if (data[6] % 6 < 5) {
+        letters.insert(letters.end(), {"-c", std::to_string(data[6] % 6)});
+    }
+    const std::map<std::string, std::string> longNames{{"-t", "--ticks-per-candle="},
+                                                       {"-m", "--future-rows="},
+                                                       {"-i", "--ema-offset="},
+                                                       {"-j", "--ema-span="},
+                                                       {"-c", "--keep-candles="}};
+    std::vector<std::string> candleArgs = args;
+    candleArgs.insert(candleArgs.end() - 1, "--candles");
+    for (std::size_t i = 0; i < letters.size(); i += 2) {
+        candleArgs.insert(candleArgs.end() - 1, longNames.at(letters[i]) + letters[i + 1]);
+    }
+    std::vector<std::string> converterArgs{"vellumbrook", "-f", ""};
+    converterArgs.insert(converterArgs.end(), letters.begin(), letters.end());
+    const TicksRun candles = runTicks(candleArgs, 0);
+    check(candles.status == whole.status && candles.messages == whole.messages,
+          "--candles fails as the tick table does");
+    if (whole.status == 0) {
+        check(candles.out == vellumbrook::fuzz::convert(whole.out, converterArgs),
+              "--candles gives the converter's table of the tick table");
+    }
     return 0;
 }

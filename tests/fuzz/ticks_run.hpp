@@ -5,6 +5,11 @@
 #include <string>
 #include <vector>
 
+#include <filesystem>
+#include <fstream>
+
+#include "app/console.hpp"
+#include "app/run.hpp"
 #include "ticks/driver.hpp"
 
 namespace vellumbrook::fuzz {
@@ -42,6 +47,27 @@ inline TicksRun runTicks(std::vector<std::string> args, std::uint64_t pieceSize)
     result.out = contentsAndClose(out);
     result.messages = contentsAndClose(messages);
     return result;
+}
+
+// The converter's table of `table`, run in this process on `args` (argv[0] first, the word
+// after -f left empty for the table's file).
+inline std::string convert(const std::string& table, std::vector<std::string> args) {
+    static const std::string path =
+        (std::filesystem::temp_directory_path() / "vellumbrook-ticks-fuzz-table.csv").string();
+    std::ofstream(path, std::ios::binary)
+        .write(table.data(), static_cast<std::streamsize>(table.size()));
+    args[2] = path;
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+        argv.push_back(arg.data());
+    }
+    Console console;
+    console.out = std::tmpfile();
+    console.err = std::tmpfile();
+    const int status = runVellumbrook(static_cast<int>(argv.size()), argv.data(), console);
+    contentsAndClose(console.err);
+    const std::string out = contentsAndClose(console.out);
+    return status == 0 ? out : "(the converter failed)";
 }
 
 }  // namespace vellumbrook::fuzz
