@@ -89,6 +89,22 @@ def truefx(converter):
     write(f"{OUT}/truefx/expected.csv", expected_csv(converter, converter_input("EUR/USD", rows)))
 
 
+def zips(converter):
+    # Three monthly TrueFX zips, from the zips to a chart page in one line: --candles writes
+    # the converter's table of the months' ticks.
+    lines_of_months, rows = [], []
+    for month, seed in ((1, 311), (2, 312), (3, 313)):
+        lines = []
+        for time, bid, ask in stamped(walk(seed, TICKS, 110345, 1, 5),
+                                      f"2024{month:02d}02 {{h:02d}}:{{m:02d}}:{{s:02d}}.{{ms:03d}}"):
+            lines.append(f"EUR/USD,{time},{bid},{ask}\n")
+            rows.append((time, bid))
+        write(f"{OUT}/zips/EURUSD-2024-{month:02d}.zip",
+              zipped(f"EURUSD-2024-{month:02d}.csv", "".join(lines)))
+    write(f"{OUT}/zips/expected.csv", expected_csv(converter, converter_input("EUR/USD", rows)))
+    write(f"{OUT}/zips/expected.page", b"")
+
+
 def histdata_layout(converter, folder, seed, line_end):
     # YYYYMMDD HHMMSSmmm,BID,ASK,VOLUME; no header. Price: bid.
     lines, rows = [], []
@@ -242,7 +258,7 @@ def main():
         sys.exit(__doc__.strip().splitlines()[-2])
     converter = os.path.abspath(sys.argv[1])
     for make in (truefx, histdata, dukascopy, binance, mt5, mt5_recorder, cr_only, semicolons,
-                 quoted, charting, many):
+                 quoted, charting, many, zips):
         make(converter)
 
 

@@ -236,21 +236,21 @@ const Option kOptions[] = {
      "write vellumbrook's candle table instead of the ticks,\n"
      "reading each file forward once; with these values:"},
     {"ticks-per-candle", true, setCandleValue<&CandleSettings::ticksPerCandle>, nullptr,
-     "  --ticks-per-candle=N", "vellumbrook -t: ticks per candle (70)"},
+     "--ticks-per-candle=N", "vellumbrook -t: ticks per candle (70)"},
     {"keep-candles", true, setCandleValue<&CandleSettings::candleLimit>, nullptr,
-     "  --keep-candles=N", "vellumbrook -c: the newest candles kept (all)"},
-    {"future-rows", true, setCandleValue<&CandleSettings::futureCount>, nullptr,
-     "  --future-rows=N", "vellumbrook -m: empty future rows (1)"},
-    {"ema-offset", true, setCandleValue<&CandleSettings::emaOffset>, nullptr, "  --ema-offset=N",
+     "--keep-candles=N", "vellumbrook -c: the newest candles kept (all)"},
+    {"future-rows", true, setCandleValue<&CandleSettings::futureCount>, nullptr, "--future-rows=N",
+     "vellumbrook -m: empty future rows (1)"},
+    {"ema-offset", true, setCandleValue<&CandleSettings::emaOffset>, nullptr, "--ema-offset=N",
      "vellumbrook -i: EMA offset in rows (1)"},
-    {"ema-span", true, setCandleValue<&CandleSettings::emaSpan>, nullptr, "  --ema-span=N",
+    {"ema-span", true, setCandleValue<&CandleSettings::emaSpan>, nullptr, "--ema-span=N",
      "vellumbrook -j: EMA span in candles (20)"},
     {"no-header", false,
      [](const std::string&, Given&, Command& command) { return command.settings.noHeader = true; },
-     nullptr, "  --no-header", "vellumbrook -a: no header line"},
+     nullptr, "--no-header", "vellumbrook -a: no header line"},
     {"no-ema", false,
      [](const std::string&, Given&, Command& command) { return command.settings.noEma = true; },
-     nullptr, "  --no-ema", "vellumbrook -q: no EMA column"},
+     nullptr, "--no-ema", "vellumbrook -q: no EMA column"},
     {"help", false,
      [](const std::string&, Given&, Command& command) {
          command.action = Command::Action::help;
@@ -519,6 +519,7 @@ std::string helpText() {
            "Turns tick files as public sources publish them, oldest tick first, into the input\n"
            "of vellumbrook: one line SYMBOL,TIME,PRICE,QUOTE per tick, newest first. Several\n"
            "files are taken oldest first; times must never go back. - is standard input.\n"
+           "Zip and gzip files are read as they are: of a zip, its .csv members.\n"
            "\n"
            "Layouts (--from):\n" +
            presets +
