@@ -140,16 +140,17 @@ std::vector<Input> openInputs(const std::string& name) {
                 part.size = opened.rereadable ? input.size : 0;
                 // Made when it is first read, so that only one member's buffers are held.
                 std::shared_ptr<ZipMemberReader> reader;
-                part.bytes = [reader, file = input.file, size, member](char* into,
-                                                                       std::size_t wanted) mutable {
+                auto at = std::make_shared<std::atomic<std::uint64_t>>(member.localHeader);
+                part.bytes = [reader, at, file = input.file, size, member](
+                                 char* into, std::size_t wanted) mutable {
                     if (!reader) {
                         reader = std::make_shared<ZipMemberReader>(*file, size, member);
                     }
-                    return reader->read(into, wanted);
+                    const std::size_t got = reader->read(into, wanted);
+                    *at = member.localHeader + reader->compressedRead();
+                    return got;
                 };
-                part.bytesRead = [file = input.file, member, offset = member.localHeader]() {
-                    return offset;
-                };
+                part.bytesRead = [at] { return at->load(); };
                 inputs.push_back(std::move(part));
             }
             break;

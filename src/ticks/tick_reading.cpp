@@ -49,14 +49,19 @@ TickReading::TickReading(const TicksSettings& settings, const Layout& layout, Qu
                        : layout.time.pattern.size();
 }
 
-std::optional<PriceText> TickReading::priceIn(int columnNumber, const char* what) const {
+std::optional<PriceText> TickReading::priceIn(int columnNumber, const char* what) {
     const std::string_view text = trimmed(fields_.column(columnNumber));
     if (text.empty() && layout_.rowsWithoutPriceLeftOut) {
         return std::nullopt;
     }
-    // Most prices are plain decimals in the line itself, which can be read 16 bytes on.
+    // Most prices are plain decimals in the line itself, which can be read 16 bytes on: a
+    // short one is read as its digits at once, and so checked.
     const bool inLine =
         text.data() >= line_.data() && text.data() + text.size() <= line_.data() + line_.size();
+    if (inLine && layout_.decimalMark == '.' && decimals_.read(text, decimal_)) {
+        hasDecimal_ = true;
+        return PriceText{text};
+    }
     std::optional<std::size_t> markAt =
         inLine ? plainDecimal(text, layout_.decimalMark) : std::nullopt;
     const bool plain = markAt.has_value();
@@ -103,6 +108,7 @@ std::optional<PriceText> TickReading::priceOf() {
         return std::nullopt;
     }
     // The shortest text that reads back as the same double.
+    hasDecimal_ = false;  // the decimal read is the ask's, not the mid
     const double mid = midOf(valueOf(*bid, "bid"), valueOf(*ask, "ask"));
     const char* end = std::to_chars(mid_, mid_ + sizeof mid_, mid).ptr;
     return PriceText{{mid_, static_cast<std::size_t>(end - mid_)}};
@@ -110,6 +116,7 @@ std::optional<PriceText> TickReading::priceOf() {
 
 LineKind TickReading::read(std::string_view line, bool firstLine) {
     line_ = line;
+    hasDecimal_ = false;
     if (isBlank(line)) {
         return LineKind::blank;
     }
@@ -147,6 +154,10 @@ LineKind TickReading::read(std::string_view line, bool firstLine) {
 }
 
 bool TickReading::shortDecimal(ShortDecimal& price) {
+    if (hasDecimal_) {
+        price = decimal_;
+        return true;
+    }
     return price_.markAt == std::string_view::npos && decimals_.read(price_.text, price);
 }
 

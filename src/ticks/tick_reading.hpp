@@ -64,7 +64,7 @@ class TickReading {
     std::string timeTextOf(std::string_view line);
 
   private:
-    std::optional<PriceText> priceIn(int columnNumber, const char* what) const;
+    std::optional<PriceText> priceIn(int columnNumber, const char* what);
     static double valueOf(const PriceText& price, const char* what);
     std::optional<PriceText> priceOf();
     bool readsAsTick(std::string_view line);
@@ -83,6 +83,8 @@ class TickReading {
     IsoText isoText_{};
     char mid_[64] = {};
     ShortDecimalReader decimals_;
+    ShortDecimal decimal_;     // the price, when it was read as a short decimal
+    bool hasDecimal_ = false;  // of the line read last
 };
 
 }  // namespace vellumbrook::ticks

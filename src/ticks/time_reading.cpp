@@ -233,13 +233,22 @@ bool TimeReader::fitsPattern(const char* text) const {
     return true;
 }
 
+// Whether the pattern's characters from the seconds on are its digits and literals.
+bool TimeReader::tailFits(const char* text) const {
+    const std::string& pattern = format_.pattern;
+    for (std::size_t i = minuteEnd_; i < pattern.size(); ++i) {
+        if (fieldAt_[i] < 0 ? text[i] != pattern[i] : static_cast<unsigned>(text[i] - '0') > 9) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::optional<TickTime> TimeReader::readPattern(std::string_view text) const {
     const std::size_t size = format_.pattern.size();
-    if (text.size() < size || !fitsPattern(text.data())) {
-        return std::nullopt;
-    }
     if (minuteEnd_ > 0 && text.size() == size && lastMinute_.size() == minuteEnd_ &&
-        std::memcmp(text.data(), lastMinute_.data(), minuteEnd_) == 0) {
+        std::memcmp(text.data(), lastMinute_.data(), minuteEnd_) == 0 &&
+        tailFits(text.data())) {
         TickTime time = lastMinuteTime_;
         time.second =
             widthOf_[5] > 0 ? numberIn(text.data() + firstPositionOf_[5], widthOf_[5]) : 0;
@@ -254,6 +263,9 @@ std::optional<TickTime> TimeReader::readPattern(std::string_view text) const {
         time.millisecond = fraction / 1000;
         time.key += std::int64_t{time.second} * 1000000 + fraction;
         return time;
+    }
+    if (text.size() < size || !fitsPattern(text.data())) {
+        return std::nullopt;
     }
     // After the pattern, nothing, or a zone whose offset is applied: the time is then UTC.
     std::optional<int> offset = 0;

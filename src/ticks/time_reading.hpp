@@ -53,6 +53,7 @@ class TimeReader {
   private:
     static constexpr int kFields = 7;  // Y M D h m s f
     bool fitsPattern(const char* text) const;
+    bool tailFits(const char* text) const;
     std::optional<TickTime> readPattern(std::string_view text) const;
     std::optional<std::int64_t> dayOf(const TickTime& time) const;
 

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -628,6 +630,92 @@ TEST_P(Candles, AreTheConvertersTableOfTheTicks) {
     }
 }
 INSTANTIATE_TEST_SUITE_P(Ticks, Candles, kTicksCases, kCaseName);
+
+// Random months of ticks, each plain, gzipped or zipped, through --candles with random values:
+// always the converter's table of the tick table.
+TEST(CandlesOfRandomFiles, AreTheConvertersTableOfTheTicks) {
+    const testing::InScratchFolder scratch("vellumbrook-candles-random");
+    std::mt19937 random(20261211);
+    for (int round = 0; round < 12; ++round) {
+        std::vector<std::string> files;
+        std::int64_t millis = 0;
+        int price = 110000;
+        for (int month = 1; month <= 1 + static_cast<int>(random() % 4); ++month) {
+            std::string text;
+            for (int tick = static_cast<int>(random() % 300); tick > 0; --tick) {
+                millis += static_cast<std::int64_t>(random() % 2000);
+                price += static_cast<int>(random() % 7) - 3;
+                char line[96];
+                std::snprintf(line, sizeof line, "EUR/USD,2024%02d%02d %02d:%02d:%02d.%03d,%s%d.%05d,1.2%s",
+                              month, 1 + static_cast<int>(millis / 86400000 % 28),
+                              static_cast<int>(millis / 3600000 % 24),
+                              static_cast<int>(millis / 60000 % 60),
+                              static_cast<int>(millis / 1000 % 60), static_cast<int>(millis % 1000),
+                              random() % 50 == 0 ? "-" : "", price / 100000, price % 100000,
+                              random() % 3 == 0 ? "\r\n" : "\n");
+                text += line;
+            }
+            const std::string name = std::string("m").append(std::to_string(month));
+            switch (random() % 3) {
+                case 0:
+                    files.push_back(name + ".csv");
+                    std::ofstream(files.back(), std::ios::binary) << text;
+                    break;
+                case 1:
+                    files.push_back(name + ".gz");
+                    std::ofstream(files.back(), std::ios::binary) << gzipOf(text);
+                    break;
+                default:
+                    files.push_back(name + ".zip");
+                    std::ofstream(files.back(), std::ios::binary)
+                        << zipOf({{name + ".csv", text}, {name + ".txt", "done"}});
+            }
+        }
+        const std::vector<std::string> letters{
+            "-t", std::to_string(random() % 12), "-c", std::to_string(random() % 40),
+            "-m", std::to_string(random() % 4),  "-i", std::to_string(random() % 4),
+            "-j", std::to_string(1 + random() % 30)};
+        std::vector<std::string> ticks{"vellumbrook-ticks", "--from=truefx", "-o", "ticks.out"};
+        ticks.insert(ticks.end(), files.begin(), files.end());
+        std::vector<std::string> candles{"vellumbrook-ticks", "--from=truefx", "-o", "candles.out",
+                                         "--candles", "--ticks-per-candle=" + letters[1],
+                                         "--keep-candles=" + letters[3], "--future-rows=" + letters[5],
+                                         "--ema-offset=" + letters[7], "--ema-span=" + letters[9]};
+        candles.insert(candles.end(), files.begin(), files.end());
+        std::vector<std::string> converter{"vellumbrook", "-f", "ticks.out"};
+        converter.insert(converter.end(), letters.begin(), letters.end());
+        const auto run = [](std::vector<std::string> words, auto program) {
+            std::vector<char*> argv;
+            for (std::string& word : words) {
+                argv.push_back(word.data());
+            }
+            return program(static_cast<int>(argv.size()), argv.data());
+        };
+        std::FILE* messages = std::tmpfile();
+        ASSERT_EQ(run(ticks, [&](int argc, char** argv) {
+                      return runTicksProgram(argc, argv, stdout, messages);
+                  }),
+                  0);
+        ASSERT_EQ(run(candles, [&](int argc, char** argv) {
+                      return runTicksProgram(argc, argv, stdout, messages);
+                  }),
+                  0);
+        EXPECT_EQ(testing::readAndClose(messages), "");
+        Console console;
+        console.out = std::tmpfile();
+        console.err = std::tmpfile();
+        ASSERT_EQ(run(converter, [&](int argc, char** argv) {
+                      return runVellumbrook(argc, argv, console);
+                  }),
+                  0);
+        testing::readAndClose(console.err);
+        EXPECT_EQ(testing::readFile("candles.out"), testing::readAndClose(console.out))
+            << "round " << round;
+        for (const std::string& file : files) {
+            fs::remove(file);
+        }
+    }
+}
 
 #ifndef _WIN32
 // Runs the program on "-" with `input` as its standard input; gives the status and messages.
