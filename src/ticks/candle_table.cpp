@@ -84,13 +84,13 @@ class ChunkCutter {
                     throw std::length_error("a line longer than 8 MiB, which is no tick line");
                 }
             }
-            const std::size_t at = text.size();
-            text.resize(at + kChunkSize / 4);
-            const std::size_t got = texts_[input_](text.data() + at, kChunkSize / 4);
-            text.resize(at + got);
+            // Read into a block of its own and appended: growing the text would first fill
+            // its new room with zeros.
+            const std::size_t got = texts_[input_](block_.data(), block_.size());
             if (got == 0) {
                 return false;
             }
+            text.append(block_.data(), got);
         }
     }
 
@@ -127,6 +127,7 @@ class ChunkCutter {
     bool startsInput_ = true;
     bool ended_ = false;
     std::string carry_;
+    std::vector<char> block_ = std::vector<char>(kChunkSize / 4);
 };
 
 // Reads the lines of a chunk into its ticks, in a thread of its own.

@@ -125,6 +125,9 @@ inline int numberIn(const char* digits, int width) {
 
 // Microseconds of a fraction's digits: the first six count.
 int microsecondsIn(const char* digits, int width) {
+    if (width == 3) {  // milliseconds, as nearly every source writes them
+        return numberIn(digits, 3) * 1000;
+    }
     int value = 0;
     for (int i = 0; i < 6; ++i) {
         value = value * 10 + (i < width ? digits[i] - '0' : 0);
@@ -233,9 +236,25 @@ bool TimeReader::fitsPattern(const char* text) const {
     return true;
 }
 
-// Whether the pattern's characters from the seconds on are its digits and literals.
-bool TimeReader::tailFits(const char* text) const {
+// Whether the text begins with the minute of the last full reading, and its characters from
+// the seconds on are the pattern's digits and literals.
+bool TimeReader::sameMinute(const char* text) const {
     const std::string& pattern = format_.pattern;
+#if defined(__SSE2__)
+    if (minuteEnd_ <= 16 && pattern.size() >= 16) {
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+        const __m128i minute =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(lastMinute_.data()));
+        const unsigned same =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(first, minute)));
+        const unsigned wanted = (1U << minuteEnd_) - 1;
+        return (same & wanted) == wanted &&
+               windowFits(text + pattern.size() - 16, literalsLast_, digitsLast_);
+    }
+#endif
+    if (std::memcmp(text, lastMinute_.data(), minuteEnd_) != 0) {
+        return false;
+    }
     for (std::size_t i = minuteEnd_; i < pattern.size(); ++i) {
         if (fieldAt_[i] < 0 ? text[i] != pattern[i] : static_cast<unsigned>(text[i] - '0') > 9) {
             return false;
@@ -246,9 +265,7 @@ bool TimeReader::tailFits(const char* text) const {
 
 std::optional<TickTime> TimeReader::readPattern(std::string_view text) const {
     const std::size_t size = format_.pattern.size();
-    if (minuteEnd_ > 0 && text.size() == size && lastMinute_.size() == minuteEnd_ &&
-        std::memcmp(text.data(), lastMinute_.data(), minuteEnd_) == 0 &&
-        tailFits(text.data())) {
+    if (minuteEnd_ > 0 && text.size() == size && hasMinute_ && sameMinute(text.data())) {
         TickTime time = lastMinuteTime_;
         time.second =
             widthOf_[5] > 0 ? numberIn(text.data() + firstPositionOf_[5], widthOf_[5]) : 0;
@@ -313,6 +330,8 @@ std::optional<TickTime> TimeReader::readPattern(std::string_view text) const {
     }
     if (minuteEnd_ > 0 && text.size() == size) {
         lastMinute_.assign(text.data(), minuteEnd_);
+        lastMinute_.resize(std::max<std::size_t>(minuteEnd_, 16), '\0');  // read 16 at a time
+        hasMinute_ = true;
         lastMinuteTime_ = time;
         lastMinuteTime_.second = 0;
         lastMinuteTime_.millisecond = 0;

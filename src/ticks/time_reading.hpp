@@ -53,7 +53,7 @@ class TimeReader {
   private:
     static constexpr int kFields = 7;  // Y M D h m s f
     bool fitsPattern(const char* text) const;
-    bool tailFits(const char* text) const;
+    bool sameMinute(const char* text) const;
     std::optional<TickTime> readPattern(std::string_view text) const;
     std::optional<std::int64_t> dayOf(const TickTime& time) const;
 
@@ -76,6 +76,7 @@ class TimeReader {
     // last full reading only has its seconds and fraction read.
     std::size_t minuteEnd_ = 0;  // 0: the pattern is not so
     mutable std::string lastMinute_;
+    mutable bool hasMinute_ = false;
     mutable TickTime lastMinuteTime_;  // with the key of the minute's start
 };
 
