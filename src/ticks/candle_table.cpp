@@ -1,6 +1,7 @@
 #include "ticks/candle_table.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
@@ -19,6 +20,10 @@
 #include "ticks/output_sink.hpp"
 #include "ticks/pieces.hpp"
 #include "ticks/tick_reading.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vellumbrook::ticks {
 
@@ -130,6 +135,27 @@ class ChunkCutter {
     std::vector<char> block_ = std::vector<char>(kChunkSize / 4);
 };
 
+// Where the line that starts at `start` ends: its LF or CR, or the end of the text. The text
+// may be read 16 bytes past its end.
+std::size_t lineEndFrom(const std::string& text, std::size_t start) {
+#if defined(__SSE2__)
+    const __m128i feed = _mm_set1_epi8('\n');
+    const __m128i cr = _mm_set1_epi8('\r');
+    for (std::size_t at = start; at < text.size(); at += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
+        const auto ends = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, feed), _mm_cmpeq_epi8(bytes, cr))));
+        if (ends != 0) {
+            return std::min(text.size(), at + static_cast<std::size_t>(std::countr_zero(ends)));
+        }
+    }
+    return text.size();
+#else
+    const std::size_t end = text.find_first_of("\r\n", start);
+    return end == std::string::npos ? text.size() : end;
+#endif
+}
+
 // Reads the lines of a chunk into its ticks, in a thread of its own.
 void readChunk(TickReading& reading, Chunk& chunk) {
     const std::string& text = chunk.text;
@@ -137,15 +163,9 @@ void readChunk(TickReading& reading, Chunk& chunk) {
     std::uint32_t number = 0;
     while (start < text.size()) {
         // The line and where the next one starts: LF, CR LF and a CR alone end a line.
-        const char* const from = text.data() + start;
-        const std::size_t left = text.size() - start;
-        const auto* feed = static_cast<const char*>(std::memchr(from, '\n', left));
-        const std::size_t feedAt = feed != nullptr ? static_cast<std::size_t>(feed - from) : left;
-        const auto* cr = static_cast<const char*>(std::memchr(from, '\r', feedAt));
-        const std::size_t end =
-            start + (cr != nullptr ? static_cast<std::size_t>(cr - from) : feedAt);
+        const std::size_t end = lineEndFrom(text, start);
         const std::size_t next =
-            end + (cr != nullptr && static_cast<std::size_t>(cr - from) + 1 == feedAt ? 2 : 1);
+            end + (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n' ? 2 : 1);
         const std::string_view line(text.data() + start, end - start);
         ++number;
         LineKind kind = LineKind::blank;

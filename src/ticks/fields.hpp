@@ -59,33 +59,36 @@ class LineFields {
             return splitQuoted(line);
         }
         const std::size_t wanted = fields_.size();
+        std::string_view* const fields = fields_.data();  // kept in a register, not reloaded
+        const char* const text = line.data();
+        const std::size_t size = line.size();
         std::size_t field = 0;
         std::size_t fieldStart = 0;
 #if defined(__SSE2__)
         // Sixteen bytes at a time: each bit of the mask is a separator.
         const __m128i separator = _mm_set1_epi8(layout_.separator);
-        for (std::size_t base = 0; base < line.size() && field < wanted; base += 16) {
+        for (std::size_t base = 0; base < size && field < wanted; base += 16) {
             auto found = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(line.data() + base)), separator)));
-            if (line.size() - base < 16) {
-                found &= (1U << (line.size() - base)) - 1;
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + base)), separator)));
+            if (size - base < 16) {
+                found &= (1U << (size - base)) - 1;
             }
             for (; found != 0 && field < wanted; found &= found - 1) {
                 const std::size_t at = base + static_cast<std::size_t>(std::countr_zero(found));
-                fields_[field++] = {line.data() + fieldStart, at - fieldStart};
+                fields[field++] = {text + fieldStart, at - fieldStart};
                 fieldStart = at + 1;
             }
         }
 #else
-        for (std::size_t at = 0; at < line.size() && field < wanted; ++at) {
-            if (line[at] == layout_.separator) {
-                fields_[field++] = {line.data() + fieldStart, at - fieldStart};
+        for (std::size_t at = 0; at < size && field < wanted; ++at) {
+            if (text[at] == layout_.separator) {
+                fields[field++] = {text + fieldStart, at - fieldStart};
                 fieldStart = at + 1;
             }
         }
 #endif
         if (field < wanted) {  // the last field runs to the end of the line
-            fields_[field++] = line.substr(std::min(fieldStart, line.size()));  // may be empty
+            fields[field++] = line.substr(std::min(fieldStart, size));  // may be empty
         }
         return field == wanted;
     }
