@@ -152,6 +152,7 @@ std::vector<Source> openSources(const std::string& name, Progress& progress,
             platform::readAt(source.file, reinterpret_cast<char*>(mark), 3, source.begin);
         if (got >= 3 && mark[0] == 0xef && mark[1] == 0xbb && mark[2] == 0xbf) {
             source.begin += 3;
+            refuseNulBytes(source, firstBytes(source, std::size_t{4} << 10));
         } else if (got >= 2 &&
                    ((mark[0] == 0xff && mark[1] == 0xfe) || (mark[0] == 0xfe && mark[1] == 0xff))) {
             source.begin += 2;

@@ -226,6 +226,16 @@ const auto kTicksCases = ::testing::Values(
               "its byte order mark (iconv -f UTF-16LE -t UTF-8 makes it UTF-8), and other "
               "bytes are no tick file\n",
               1},
+    TicksCase{"a_utf8_mark_then_nul_bytes",
+              {"--from=truefx", "t.csv"},
+              {{"t.csv", std::string("\xef\xbb\xbf"
+                                     "E\0U\0R\0,\0\n",
+                                     12)}},
+              "",
+              "vellumbrook-ticks: t.csv: its first line holds NUL bytes: UTF-16 text needs "
+              "its byte order mark (iconv -f UTF-16LE -t UTF-8 makes it UTF-8), and other "
+              "bytes are no tick file\n",
+              1},
     TicksCase{"local_time_across_the_clock_change",
               {"--from=dukascopy", "--iso-time", "t.csv"},
               {{"t.csv",
@@ -646,13 +656,13 @@ TEST(CandlesOfRandomFiles, AreTheConvertersTableOfTheTicks) {
                 millis += static_cast<std::int64_t>(random() % 2000);
                 price += static_cast<int>(random() % 7) - 3;
                 char line[96];
-                std::snprintf(line, sizeof line, "EUR/USD,2024%02d%02d %02d:%02d:%02d.%03d,%s%d.%05d,1.2%s",
-                              month, 1 + static_cast<int>(millis / 86400000 % 28),
-                              static_cast<int>(millis / 3600000 % 24),
-                              static_cast<int>(millis / 60000 % 60),
-                              static_cast<int>(millis / 1000 % 60), static_cast<int>(millis % 1000),
-                              random() % 50 == 0 ? "-" : "", price / 100000, price % 100000,
-                              random() % 3 == 0 ? "\r\n" : "\n");
+                std::snprintf(
+                    line, sizeof line, "EUR/USD,2024%02d%02d %02d:%02d:%02d.%03d,%s%d.%05d,1.2%s",
+                    month, 1 + static_cast<int>(millis / 86400000 % 28),
+                    static_cast<int>(millis / 3600000 % 24), static_cast<int>(millis / 60000 % 60),
+                    static_cast<int>(millis / 1000 % 60), static_cast<int>(millis % 1000),
+                    random() % 50 == 0 ? "-" : "", price / 100000, price % 100000,
+                    random() % 3 == 0 ? "\r\n" : "\n");
                 text += line;
             }
             const std::string name = std::string("m").append(std::to_string(month));
@@ -672,15 +682,21 @@ TEST(CandlesOfRandomFiles, AreTheConvertersTableOfTheTicks) {
             }
         }
         const std::vector<std::string> letters{
-            "-t", std::to_string(random() % 12), "-c", std::to_string(random() % 40),
-            "-m", std::to_string(random() % 4),  "-i", std::to_string(random() % 4),
+            "-t", std::to_string(random() % 12),    "-c", std::to_string(random() % 40),
+            "-m", std::to_string(random() % 4),     "-i", std::to_string(random() % 4),
             "-j", std::to_string(1 + random() % 30)};
         std::vector<std::string> ticks{"vellumbrook-ticks", "--from=truefx", "-o", "ticks.out"};
         ticks.insert(ticks.end(), files.begin(), files.end());
-        std::vector<std::string> candles{"vellumbrook-ticks", "--from=truefx", "-o", "candles.out",
-                                         "--candles", "--ticks-per-candle=" + letters[1],
-                                         "--keep-candles=" + letters[3], "--future-rows=" + letters[5],
-                                         "--ema-offset=" + letters[7], "--ema-span=" + letters[9]};
+        std::vector<std::string> candles{"vellumbrook-ticks",
+                                         "--from=truefx",
+                                         "-o",
+                                         "candles.out",
+                                         "--candles",
+                                         "--ticks-per-candle=" + letters[1],
+                                         "--keep-candles=" + letters[3],
+                                         "--future-rows=" + letters[5],
+                                         "--ema-offset=" + letters[7],
+                                         "--ema-span=" + letters[9]};
         candles.insert(candles.end(), files.begin(), files.end());
         std::vector<std::string> converter{"vellumbrook", "-f", "ticks.out"};
         converter.insert(converter.end(), letters.begin(), letters.end());
@@ -692,21 +708,21 @@ TEST(CandlesOfRandomFiles, AreTheConvertersTableOfTheTicks) {
             return program(static_cast<int>(argv.size()), argv.data());
         };
         std::FILE* messages = std::tmpfile();
-        ASSERT_EQ(run(ticks, [&](int argc, char** argv) {
-                      return runTicksProgram(argc, argv, stdout, messages);
-                  }),
-                  0);
-        ASSERT_EQ(run(candles, [&](int argc, char** argv) {
-                      return runTicksProgram(argc, argv, stdout, messages);
-                  }),
+        ASSERT_EQ(
+            run(ticks, [&](int argc,
+                           char** argv) { return runTicksProgram(argc, argv, stdout, messages); }),
+            0);
+        ASSERT_EQ(run(candles,
+                      [&](int argc, char** argv) {
+                          return runTicksProgram(argc, argv, stdout, messages);
+                      }),
                   0);
         EXPECT_EQ(testing::readAndClose(messages), "");
         Console console;
         console.out = std::tmpfile();
         console.err = std::tmpfile();
-        ASSERT_EQ(run(converter, [&](int argc, char** argv) {
-                      return runVellumbrook(argc, argv, console);
-                  }),
+        ASSERT_EQ(run(converter,
+                      [&](int argc, char** argv) { return runVellumbrook(argc, argv, console); }),
                   0);
         testing::readAndClose(console.err);
         EXPECT_EQ(testing::readFile("candles.out"), testing::readAndClose(console.out))
