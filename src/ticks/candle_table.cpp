@@ -14,11 +14,11 @@
 #include "output/progress.hpp"
 #include "platform/platform.hpp"
 #include "ticks/chunks.hpp"
-#include "ticks/forward_lines.hpp"
 #include "ticks/inputs.hpp"
 #include "ticks/messages.hpp"
 #include "ticks/output_sink.hpp"
 #include "ticks/pieces.hpp"
+#include "ticks/text_stream.hpp"
 #include "ticks/tick_reading.hpp"
 
 #if defined(__SSE2__)
@@ -31,6 +31,10 @@ namespace {
 
 // How much text a chunk holds: enough that handing it over costs nothing.
 constexpr std::size_t kChunkSize = std::size_t{1} << 20;
+// No tick line is this long: a longer one is refused rather than held.
+constexpr std::size_t kLongestLine = std::size_t{8} << 20;
+// Bytes that may be read past the end of a chunk's text, for scanning it in wide steps.
+constexpr std::size_t kReadableAfterLine = 16;
 
 // Cuts the texts of the inputs, one after another, into chunks of whole lines.
 class ChunkCutter {
@@ -85,7 +89,7 @@ class ChunkCutter {
                     return true;
                 }
                 searchedTo = text.size();
-                if (text.size() > ForwardLines::kLongestLine) {
+                if (text.size() > kLongestLine) {
                     throw std::length_error("a line longer than 8 MiB, which is no tick line");
                 }
             }
@@ -112,7 +116,7 @@ class ChunkCutter {
     }
 
     bool finishChunk(Chunk& chunk) {
-        chunk.text.reserve(chunk.text.size() + ForwardLines::kReadableAfterLine);
+        chunk.text.reserve(chunk.text.size() + kReadableAfterLine);
         return true;
     }
 
@@ -387,7 +391,7 @@ int writeCandleTable(const TicksSettings& settings, std::FILE* out, std::FILE* m
     Progress progress(platform::isTerminal(messages) ? messages : nullptr, std::string(kProgram));
     try {
         std::vector<Input> inputs;
-        std::vector<ForwardLines> lines;
+        std::vector<PeekedText> lines;
         for (const std::string& name : settings.files) {
             for (Input& input : openInputs(name)) {
                 const auto before =
@@ -436,7 +440,7 @@ int writeCandleTable(const TicksSettings& settings, std::FILE* out, std::FILE* m
         ChunkTaker taker(settings, *layout, quote, inputs, candles, progress);
         {
             std::vector<ReadBytes> texts;
-            for (ForwardLines& text : lines) {
+            for (PeekedText& text : lines) {
                 texts.push_back(
                     [&text](char* into, std::size_t size) { return text.readOn(into, size); });
             }

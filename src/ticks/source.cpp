@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "ticks/backward_lines.hpp"
-#include "ticks/forward_lines.hpp"
 #include "ticks/inputs.hpp"
+#include "ticks/text_stream.hpp"
 
 namespace vellumbrook::ticks {
 

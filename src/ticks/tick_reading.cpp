@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 
 #include "input/tick_line.hpp"
 #include "ticks/messages.hpp"
@@ -165,13 +166,17 @@ double TickReading::priceValue() const {
     if (price_.markAt == std::string_view::npos) {
         return convertPrice(price_.text);
     }
-    std::string written(price_.text);
+    // A decimal comma is a point in the text the converter reads. A price that needs one is
+    // short: it is copied to the stack, not to a string of its own.
+    char written[64];
+    if (price_.text.size() > sizeof written) {
+        std::string longer(price_.text);
+        longer[price_.markAt] = '.';
+        return convertPrice(longer);
+    }
+    std::memcpy(written, price_.text.data(), price_.text.size());
     written[price_.markAt] = '.';
-    return convertPrice(written);
-}
-
-std::string TickReading::timeTextOf(std::string_view line) {
-    return fields_.split(line) ? std::string(fields_.timeText()) : std::string();
+    return convertPrice({written, price_.text.size()});
 }
 
 bool TickReading::readsAsTick(std::string_view line) {

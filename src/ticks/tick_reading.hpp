@@ -60,9 +60,6 @@ class TickReading {
     // is no such decimal.
     bool shortDecimal(ShortDecimal& price);
 
-    // The time text of a line, for a message; empty when it has none.
-    std::string timeTextOf(std::string_view line);
-
   private:
     std::optional<PriceText> priceIn(int columnNumber, const char* what);
     static double valueOf(const PriceText& price, const char* what);

@@ -1,4 +1,4 @@
-#include "ticks/forward_lines.hpp"
+#include "ticks/text_stream.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -132,85 +132,30 @@ ReadBytes textOf(ReadBytes bytes, std::function<void()> refuse) {
     return [state](char* into, std::size_t size) { return state->read(into, size); };
 }
 
-ForwardLines::ForwardLines(ReadBytes text, std::size_t blockSize)
-    : text_(std::move(text)), blockSize_(blockSize), buffer_(2 * blockSize + kReadableAfterLine) {}
-
-bool ForwardLines::readMore() {
-    if (ended_) {
-        return false;
-    }
-    if (begin_ > 0) {  // what is not handed out moves to the front
-        std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
-        end_ -= begin_;
-        begin_ = 0;
-    }
-    if (buffer_.size() - end_ < blockSize_ + kReadableAfterLine) {
-        if (end_ > kLongestLine) {
-            throw std::length_error("a line longer than 8 MiB, which is no tick line");
+std::string_view PeekedText::ahead(std::size_t most) {
+    std::vector<char> block(std::size_t{64} << 10);
+    while (read_.size() - at_ < most) {
+        const std::size_t got = text_(block.data(), std::min(block.size(), most));
+        if (got == 0) {
+            break;
         }
-        buffer_.resize(std::max(buffer_.size() * 2, end_ + blockSize_ + kReadableAfterLine));
+        read_.append(block.data(), got);
     }
-    const std::size_t got = text_(buffer_.data() + end_, blockSize_);
-    if (got == 0) {
-        ended_ = true;
-        return false;
-    }
-    end_ += got;
-    return true;
+    return std::string_view(read_).substr(at_, most);
 }
 
-std::string_view ForwardLines::ahead(std::size_t most) {
-    while (end_ - begin_ < most && readMore()) {
-    }
-    return {buffer_.data() + begin_, std::min(most, end_ - begin_)};
-}
-
-std::size_t ForwardLines::readOn(char* into, std::size_t size) {
-    if (begin_ < end_) {
-        const std::size_t given = std::min(size, end_ - begin_);
-        std::memcpy(into, buffer_.data() + begin_, given);
-        begin_ += given;
+std::size_t PeekedText::readOn(char* into, std::size_t size) {
+    if (at_ < read_.size()) {
+        const std::size_t given = std::min(size, read_.size() - at_);
+        std::memcpy(into, read_.data() + at_, given);
+        at_ += given;
+        if (at_ == read_.size()) {
+            read_ = std::string();
+            at_ = 0;
+        }
         return given;
     }
-    return ended_ ? 0 : text_(into, size);
-}
-
-bool ForwardLines::next(std::string_view& line) {
-    for (;;) {
-        const char* const from = buffer_.data() + begin_;
-        const std::size_t size = end_ - begin_;
-        const auto* feed = static_cast<const char*>(std::memchr(from, '\n', size));
-        const std::size_t lineEnd = feed != nullptr ? static_cast<std::size_t>(feed - from) : size;
-        const auto* cr = static_cast<const char*>(std::memchr(from, '\r', lineEnd));
-        // A CR as the last byte read may be the first half of a CR LF.
-        const bool crNeedsNext = cr != nullptr && feed == nullptr &&
-                                 static_cast<std::size_t>(cr - from) + 1 == size && !ended_;
-        if (cr != nullptr && !crNeedsNext) {
-            const auto at = static_cast<std::size_t>(cr - from);
-            line = {from, at};
-            begin_ += at + (at + 1 < size && from[at + 1] == '\n' ? 2 : 1);
-            ++lineNumber_;
-            return true;
-        }
-        if (feed != nullptr) {
-            line = {from, lineEnd};
-            begin_ += lineEnd + 1;
-            ++lineNumber_;
-            return true;
-        }
-        if (!readMore()) {
-            if (crNeedsNext) {
-                continue;  // the stream has ended: the CR ends the last line
-            }
-            if (begin_ == end_) {
-                return false;
-            }
-            line = {buffer_.data() + begin_, end_ - begin_};  // a last line without its end
-            begin_ = end_;
-            ++lineNumber_;
-            return true;
-        }
-    }
+    return text_(into, size);
 }
 
 }  // namespace vellumbrook::ticks
