@@ -2,9 +2,21 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
 #include <string_view>
 
 namespace vellumbrook::fuzz {
+
+// A scratch file of this process's own in the temporary folder: two fuzz runs side by side
+// (a developer's and CI's) must not write each other's input.
+inline std::string scratchFile(std::string_view name) {
+    static const std::string unique = std::to_string(std::random_device()());
+    return (std::filesystem::temp_directory_path() /
+            ("vellumbrook-" + unique + "-" + std::string(name)))
+        .string();
+}
 
 // Ends the fuzz run with a crash report when an invariant does not hold.
 inline void check(bool condition, const char* what) {

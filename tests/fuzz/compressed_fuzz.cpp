@@ -15,8 +15,7 @@
 #include "ticks/messages.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string path =
-        (std::filesystem::temp_directory_path() / "vellumbrook-compressed-fuzz.bin").string();
+    static const std::string path = vellumbrook::fuzz::scratchFile("compressed-fuzz.bin");
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     using vellumbrook::fuzz::check;

@@ -44,8 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::string_view file(reinterpret_cast<const char*>(data) + 8 + tokens,
                                 size - 8 - tokens);
-    static const std::string path =
-        (std::filesystem::temp_directory_path() / "vellumbrook-ticks-fuzz.csv").string();
+    static const std::string path = vellumbrook::fuzz::scratchFile("ticks-fuzz.csv");
     std::ofstream(path, std::ios::binary)
         .write(file.data(), static_cast<std::streamsize>(file.size()));
 

@@ -10,6 +10,7 @@
 
 #include "app/console.hpp"
 #include "app/run.hpp"
+#include "fuzz/check.hpp"
 #include "ticks/driver.hpp"
 
 namespace vellumbrook::fuzz {
@@ -52,8 +53,7 @@ inline TicksRun runTicks(std::vector<std::string> args, std::uint64_t pieceSize)
 // The converter's table of `table`, run in this process on `args` (argv[0] first, the word
 // after -f left empty for the table's file).
 inline std::string convert(const std::string& table, std::vector<std::string> args) {
-    static const std::string path =
-        (std::filesystem::temp_directory_path() / "vellumbrook-ticks-fuzz-table.csv").string();
+    static const std::string path = scratchFile("ticks-fuzz-table.csv");
     std::ofstream(path, std::ios::binary)
         .write(table.data(), static_cast<std::streamsize>(table.size()));
     args[2] = path;
