@@ -30,7 +30,7 @@ bool Console::writeOut(std::string_view text, bool addNewline) const {
         progress->erase();
     }
     errno = 0;
-    if (writeWhole(out, text, addNewline)) {
+    if (addNewline ? writeWhole(out, text) : platform::writeThrough(out, text)) {
         return true;
     }
     const int cause = errno != 0 ? errno : EIO;

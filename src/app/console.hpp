@@ -17,7 +17,9 @@ struct Console {
     // Writes one line and its newline to standard output. On failure, reports the write
     // error on standard error and returns false; the caller must then stop writing.
     bool writeOutLine(std::string_view line) const;
-    // Writes whole lines, each with its newline, in one go; on failure as writeOutLine.
+    // Writes whole lines, each with its newline, in one system write, so that every write
+    // ends at a line end: a file shared with another writer, `tail -f` and a run killed
+    // midway never see half a line. On failure as writeOutLine.
     bool writeOutLines(std::string_view lines) const;
 
     // The one shape of an error line: "<label> : <where> : '<text>'", then " : <detail>"

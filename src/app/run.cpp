@@ -18,14 +18,16 @@ namespace {
 constexpr int kSuccess = 0;
 constexpr int kFailure = 1;
 
-Flow readTicks(const RunSettings& settings, TickFile& ticks, const Console& console) {
+Flow readTicks(const RunSettings& settings, ScanPath path, TickFile& ticks,
+               const Console& console) {
     const platform::TemporaryFolder folder = platform::temporaryFolder();
     console.progress->begin("counting lines");
-    const TickFileResult result =
-        readTickFile(settings.fileName, folder.path, ticks, TickFile::kMaxLines,
-                     [&console](std::uint64_t done, std::uint64_t total) {
-                         console.progress->advance(done, total);
-                     });
+    const TickFileResult result = readTickFile(
+        settings.fileName, folder.path, ticks, TickFile::kMaxLines,
+        [&console](std::uint64_t done, std::uint64_t total) {
+            console.progress->advance(done, total);
+        },
+        path);
     switch (result.status) {
         case TickFileStatus::read:
             return Flow::proceed;
@@ -48,15 +50,17 @@ CandleSettings candleSettingsOf(const RunSettings& settings) {
             settings.emaSpan};
 }
 
-Flow buildCandles(const TickFile& ticks, const RunSettings& settings, CandleList& candles,
-                  const Console& console) {
+Flow buildCandles(const TickFile& ticks, const RunSettings& settings, ScanPath path,
+                  CandleList& candles, const Console& console) {
     try {
         CandleBuilder builder;
         console.progress->begin("building candles");
-        builder.build(ticks, candleSettingsOf(settings), candles,
-                      [&console](std::uint64_t done, std::uint64_t total) {
-                          console.progress->advance(done, total);
-                      });
+        builder.build(
+            ticks, candleSettingsOf(settings), candles,
+            [&console](std::uint64_t done, std::uint64_t total) {
+                console.progress->advance(done, total);
+            },
+            path);
         return Flow::proceed;
     } catch (const PriceError& error) {
         console.reportError("Price Error", "line " + std::to_string(error.lineNumber()),
@@ -97,13 +101,13 @@ Flow printCandles(const CandleList& candles, const RunSettings& settings, const 
     return written ? Flow::proceed : Flow::fail;
 }
 
-Flow convert(const RunSettings& settings, const Console& console) {
+Flow convert(const RunSettings& settings, ScanPath path, const Console& console) {
     TickFile ticks;
-    if (readTicks(settings, ticks, console) == Flow::fail) {
+    if (readTicks(settings, path, ticks, console) == Flow::fail) {
         return Flow::fail;
     }
     CandleList candles;
-    if (buildCandles(ticks, settings, candles, console) == Flow::fail) {
+    if (buildCandles(ticks, settings, path, candles, console) == Flow::fail) {
         return Flow::fail;
     }
     return printCandles(candles, settings, console);
@@ -111,7 +115,7 @@ Flow convert(const RunSettings& settings, const Console& console) {
 
 }  // namespace
 
-int runVellumbrook(int argc, char** argv, const Console& given) {
+int runVellumbrook(int argc, char** argv, const Console& given, ScanPath path) {
     // Progress shows on a terminal only: files, pipes and scripts get exactly the same bytes.
     Progress progress(platform::isTerminal(given.err) ? given.err : nullptr, "vellumbrook");
     Console console = given;
@@ -124,7 +128,7 @@ int runVellumbrook(int argc, char** argv, const Console& given) {
     // Nothing has been written to standard output when these are thrown: the table is only
     // printed once it is complete.
     try {
-        return convert(settings, console) == Flow::proceed ? kSuccess : kFailure;
+        return convert(settings, path, console) == Flow::proceed ? kSuccess : kFailure;
     } catch (const std::bad_alloc&) {
         console.reportError("Memory Error", "-f", settings.fileName, "out of memory");
     } catch (const std::exception& error) {

@@ -7,9 +7,9 @@
 namespace vellumbrook {
 
 void CandleBuilder::build(const TickFile& ticks, const CandleSettings& settings,
-                          CandleList& candles, const ReadHook& hook) {
+                          CandleList& candles, const ReadHook& hook, ScanPath path) {
     plan(ticks.lineCount, settings);
-    LineReader lines(ticks);
+    LineReader lines(ticks, platform::kReadSize, path);
     lines.watch(hook, ticks.byteCount);
     groupTicks(lines, candles);
     addPlaceholders(candles);

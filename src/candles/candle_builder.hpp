@@ -40,9 +40,9 @@ class CandleBuilder {
     // leaving `candles` empty, when a price of an aggregated group does not convert,
     // TickReadError when the file cannot be read again as it was counted, and
     // std::bad_alloc when the rows cannot be held.
-    // `hook` is told how far the reading has come.
+    // `hook` is told how far the reading has come; `path` classifies the bytes.
     void build(const TickFile& ticks, const CandleSettings& settings, CandleList& candles,
-               const ReadHook& hook = {});
+               const ReadHook& hook = {}, ScanPath path = fastestScanPath());
 
     void plan(std::int32_t lineCount, const CandleSettings& settings);
     void groupTicks(LineReader& lines, CandleList& candles);

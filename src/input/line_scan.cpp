@@ -166,17 +166,19 @@ std::vector<ScanPath> availableScanPaths() {
     return paths;
 }
 
-LineFeedCount countLineFeeds(const char* bytes, std::size_t size) {
-#if defined(VELLUMBROOK_AVX2)
-    if (processorHasAvx2()) {
-        return countAvx2(bytes, size);
-    }
-#endif
+LineFeedCounter counterFor(ScanPath path) {
+    switch (path) {
 #if defined(__SSE2__)
-    return countSse2(bytes, size);
-#else
-    return countRest(bytes, size, 0, 0);
+        case ScanPath::sse2:
+            return countSse2;
 #endif
+#if defined(VELLUMBROOK_AVX2)
+        case ScanPath::avx2:
+            return processorHasAvx2() ? countAvx2 : counterFor(ScanPath::sse2);
+#endif
+        default:
+            return [](const char* bytes, std::size_t size) { return countRest(bytes, size, 0, 0); };
+    }
 }
 
 ScanPath fastestScanPath() {

@@ -36,7 +36,9 @@ struct LineFeedCount {
     std::uint64_t lineFeeds = 0;
     std::size_t dataSize = 0;
 };
-LineFeedCount countLineFeeds(const char* bytes, std::size_t size);
+// Counted by `path`, as the classifiers are chosen.
+using LineFeedCounter = LineFeedCount (*)(const char* bytes, std::size_t size);
+LineFeedCounter counterFor(ScanPath path);
 
 // The mask bits of the 64 bytes that end right before bit `at` of the block mask `here`, where
 // `before` is the mask of the block before it: bit 63 stands for the byte right before the one

@@ -13,11 +13,12 @@ constexpr char kEndOfData = '\x1a';
 }  // namespace
 
 LineReader::LineReader(const platform::File& source, bool rereadable, const platform::File* copyTo,
-                       std::size_t bufferSize)
+                       std::size_t bufferSize, ScanPath path)
     : source_(source),
       rereadable_(rereadable),
       copyTo_(copyTo),
-      buffer_(std::max(bufferSize, std::size_t{1}) + kBlockSlack) {}
+      buffer_(std::max(bufferSize, std::size_t{1}) + kBlockSlack),
+      countLineFeeds_(counterFor(path)) {}
 
 LineReader::LineReader(const TickFile& ticks, std::size_t bufferSize, ScanPath path)
     : source_(ticks.file),
@@ -89,7 +90,7 @@ LineReader::Count LineReader::countLines(std::int32_t maxLines) {
     bool openLine = false;  // bytes after the last LF
     while (fill()) {
         const char* chunk = buffer_.data() + at_.begin;
-        const LineFeedCount found = countLineFeeds(chunk, end_ - at_.begin);
+        const LineFeedCount found = countLineFeeds_(chunk, end_ - at_.begin);
         const std::size_t size = found.dataSize;
         const std::uint64_t feeds = found.lineFeeds;
         ended_ = ended_ || size < end_ - at_.begin;
@@ -183,7 +184,8 @@ bool LineReader::nextLine(std::string_view& line) {
 }
 
 TickFileResult readTickFile(std::string_view fileName, const std::string& temporaryFolder,
-                            TickFile& ticks, std::int32_t maxLines, const ReadHook& hook) {
+                            TickFile& ticks, std::int32_t maxLines, const ReadHook& hook,
+                            ScanPath path) {
     platform::OpenedFile input = platform::openForReading(fileName);
     if (!input.file.isOpen()) {
         return {TickFileStatus::cannotOpen, {}};
@@ -191,7 +193,7 @@ TickFileResult readTickFile(std::string_view fileName, const std::string& tempor
     try {
         LineReader::Count count;
         if (input.rereadable) {
-            LineReader reader(input.file, true, nullptr);
+            LineReader reader(input.file, true, nullptr, platform::kReadSize, path);
             const std::int64_t size = platform::sizeOf(input.file);
             reader.watch(hook, size > 0 ? static_cast<std::uint64_t>(size) : 0);
             count = reader.countLines(maxLines);
@@ -202,7 +204,7 @@ TickFileResult readTickFile(std::string_view fileName, const std::string& tempor
             if (!copy.isOpen()) {
                 return {TickFileStatus::temporaryFileError, reason};
             }
-            LineReader reader(input.file, false, &copy);
+            LineReader reader(input.file, false, &copy, platform::kReadSize, path);
             reader.watch(hook, 0);
             count = reader.countLines(maxLines);
             ticks.file = std::move(copy);

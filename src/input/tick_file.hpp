@@ -76,7 +76,7 @@ class LineReader {
     // stream, each piece read also written to `copyTo` unless that is null (a failed write
     // throws CopyError).
     LineReader(const platform::File& source, bool rereadable, const platform::File* copyTo,
-               std::size_t bufferSize = platform::kReadSize);
+               std::size_t bufferSize = platform::kReadSize, ScanPath path = fastestScanPath());
     // The second pass: the counted lines of `ticks`, from the first, their blocks classified
     // by `path`.
     explicit LineReader(const TickFile& ticks, std::size_t bufferSize = platform::kReadSize,
@@ -147,6 +147,7 @@ class LineReader {
     // the masks of the block before them.
     static constexpr std::size_t kRunBlocks = 128;
     BlockClassifier classify_ = nullptr;
+    LineFeedCounter countLineFeeds_ = nullptr;
     std::vector<BlockMasks> masks_;
     std::size_t runBlocks_ = 0;
     std::uint64_t consumed_ = 0;
@@ -250,9 +251,9 @@ struct TickFileResult {
 // Opens `fileName` and counts its lines (the first pass). A directory counts as a file that
 // cannot be opened. Input that cannot be read twice (a pipe, a terminal, a socket, a
 // device) is copied, while it is counted, to an unnamed file in `temporaryFolder`, which
-// the second pass then reads.
+// the second pass then reads. The lines are counted by `path`.
 TickFileResult readTickFile(std::string_view fileName, const std::string& temporaryFolder,
                             TickFile& ticks, std::int32_t maxLines = TickFile::kMaxLines,
-                            const ReadHook& hook = {});
+                            const ReadHook& hook = {}, ScanPath path = fastestScanPath());
 
 }  // namespace vellumbrook

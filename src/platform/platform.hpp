@@ -133,6 +133,11 @@ std::uint64_t physicalMemory();
 // send a stray half line after the error has been reported.
 void discardBufferedOutput(std::FILE* stream);
 
+// Writes all of `bytes` to where `stream` writes, after anything the stream still holds,
+// through the system's own write calls: a block goes out in one call, not cut where the C
+// library's buffer happens to end. False, with errno saying why, when it cannot.
+bool writeThrough(std::FILE* stream, std::string_view bytes);
+
 // Whether `stream` is a terminal (a Windows console) that a person is looking at.
 bool isTerminal(std::FILE* stream);
 // Whether `stream` writes to a regular file or to the null device, where nobody reads its

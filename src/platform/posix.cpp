@@ -50,7 +50,8 @@ bool writeAll(std::string_view bytes, std::uint64_t offset, std::string& reason,
             continue;
         }
         if (written <= 0) {
-            reason = std::strerror(written < 0 ? errno : ENOSPC);
+            errno = written < 0 ? errno : ENOSPC;
+            reason = std::strerror(errno);
             return false;
         }
         bytes.remove_prefix(static_cast<std::size_t>(written));
@@ -243,6 +244,17 @@ std::uint64_t physicalMemory() {
 
 void discardBufferedOutput(std::FILE* stream) {
     __fpurge(stream);
+}
+
+bool writeThrough(std::FILE* stream, std::string_view bytes) {
+    if (std::fflush(stream) != 0) {
+        return false;
+    }
+    const int out = ::fileno(stream);
+    std::string reason;
+    return writeAll(bytes, 0, reason, [out](const char* from, std::size_t size, std::uint64_t) {
+        return ::write(out, from, size);
+    });
 }
 
 bool isTerminal(std::FILE* stream) {

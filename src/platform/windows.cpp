@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -341,6 +342,25 @@ bool isFileOrNullDevice(std::FILE* stream) {
     // which see the same bytes, only in fewer writes.)
     DWORD mode = 0;
     return type == FILE_TYPE_CHAR && ::GetConsoleMode(handle, &mode) == 0;
+}
+
+bool writeThrough(std::FILE* stream, std::string_view bytes) {
+    if (std::fflush(stream) != 0) {
+        return false;
+    }
+    // The C runtime's own write: in binary mode one WriteFile call, with errno set as the
+    // stream's writes set it.
+    const int out = ::_fileno(stream);
+    while (!bytes.empty()) {
+        const int written =
+            ::_write(out, bytes.data(), static_cast<unsigned>(std::min(bytes.size(), kMostAtOnce)));
+        if (written <= 0) {
+            errno = written < 0 ? errno : ENOSPC;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
 }
 
 void useBinaryStandardStreams() {

@@ -8,6 +8,8 @@
 //   stdout-device  optional: a path opened as standard output instead of a capture file
 //   skip-on-windows  optional: why the case cannot hold on Windows, where it is skipped
 // plus whatever input files the arguments name; the binary runs inside the case folder.
+// On Unix each case also runs with standard output a pipe (written a line at a time, where a
+// file takes blocks) and through every scan path this processor has.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,6 +18,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "support/run_binary.hpp"
@@ -31,8 +35,16 @@ std::string readIfPresent(const fs::path& path, const std::string& otherwise = "
     return fs::exists(path) ? readFile(path) : otherwise;
 }
 
-testing::BinaryRun runOf(const fs::path& caseDir) {
+// How a case is run: "" as a user runs the program, "pipe" with standard output a pipe, or
+// the name of a scan path.
+constexpr std::string_view kThroughPipe = "pipe";
+
+testing::BinaryRun runOf(const fs::path& caseDir, const std::string& way) {
     testing::BinaryRun run;
+    run.stdoutPipe = way == kThroughPipe;
+    if (!way.empty() && !run.stdoutPipe) {
+        run.scanPath = way;
+    }
     run.workingDirectory = caseDir;
     std::istringstream lines(readFile(caseDir / "args"));
     for (std::string line; std::getline(lines, line);) {
@@ -58,16 +70,28 @@ std::vector<std::string> caseNames() {
     return names;
 }
 
-class Golden : public ::testing::TestWithParam<std::string> {};
+std::vector<std::string> waysToRun() {
+    std::vector<std::string> ways = testing::scanPathsToRun();
+    if (testing::kCanLimitTheChild) {
+        ways.insert(ways.begin() + 1, std::string(kThroughPipe));
+    }
+    return ways;
+}
+
+class Golden : public ::testing::TestWithParam<std::tuple<std::string, std::string>> {};
 
 TEST_P(Golden, MatchesExactly) {
-    const fs::path caseDir = fs::path(GOLDEN_DIR) / GetParam();
+    const auto& [name, way] = GetParam();
+    const fs::path caseDir = fs::path(GOLDEN_DIR) / name;
 #ifdef _WIN32
     if (fs::exists(caseDir / "skip-on-windows")) {
         GTEST_SKIP() << readFile(caseDir / "skip-on-windows");
     }
 #endif
-    const testing::BinaryOutcome got = testing::runBinary(runOf(caseDir));
+    if (way == kThroughPipe && fs::exists(caseDir / "stdout-device")) {
+        GTEST_SKIP() << "writes to a device of its own";
+    }
+    const testing::BinaryOutcome got = testing::runBinary(runOf(caseDir, way));
     EXPECT_EQ(got.status, std::stoi(readIfPresent(caseDir / "status", "0")));
     if (!fs::exists(caseDir / "stdout-device")) {
         EXPECT_EQ(got.out, readIfPresent(caseDir / "stdout"));
@@ -75,14 +99,16 @@ TEST_P(Golden, MatchesExactly) {
     EXPECT_EQ(got.err, readIfPresent(caseDir / "stderr"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Golden, ::testing::ValuesIn(caseNames()),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                             std::string name = info.param;
-                             std::replace_if(
-                                 name.begin(), name.end(),
-                                 [](unsigned char c) { return std::isalnum(c) == 0; }, '_');
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Golden,
+    ::testing::Combine(::testing::ValuesIn(caseNames()), ::testing::ValuesIn(waysToRun())),
+    [](const auto& info) {
+        const std::string& way = std::get<1>(info.param);
+        std::string name = std::get<0>(info.param) + (way.empty() ? "" : "_" + way);
+        std::replace_if(
+            name.begin(), name.end(), [](unsigned char c) { return std::isalnum(c) == 0; }, '_');
+        return name;
+    });
 
 }  // namespace
 }  // namespace vellumbrook

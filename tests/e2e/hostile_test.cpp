@@ -22,11 +22,22 @@ class Hostile : public ::testing::Test {
                      std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     void write(const std::string& bytes) { std::ofstream(file, std::ios::binary) << bytes; }
     void TearDown() override { fs::remove(file); }
+    // The program's outcome, once every other scan path has been checked to give the same.
     testing::BinaryOutcome convert(std::vector<std::string> options) {
         testing::BinaryRun run;
         run.args = {"-f", file.string()};
         run.args.insert(run.args.end(), options.begin(), options.end());
-        return testing::runBinary(run);
+        const testing::BinaryOutcome got = testing::runBinary(run);
+        for (const std::string& path : testing::scanPathsToRun()) {
+            if (!path.empty()) {
+                run.scanPath = path;
+                const testing::BinaryOutcome other = testing::runBinary(run);
+                EXPECT_EQ(other.out, got.out) << path;
+                EXPECT_EQ(other.err, got.err) << path;
+                EXPECT_EQ(other.status, got.status) << path;
+            }
+        }
+        return got;
     }
 };
 
@@ -191,6 +202,18 @@ TEST_F(Hostile, MemoryGrowsWithTheCandlesWithinItsBudget) {
     const testing::BinaryOutcome got = testing::runBinary(run);
     EXPECT_EQ(got.status, 0) << got.err;
     EXPECT_EQ(got.out, repeated("2024.01.03 10:00:00.000,1.5,1.5,1.5,1.5\n", kCandles));
+}
+
+TEST_F(Hostile, OutputThatCannotGrowMidwayThroughABlockIsAWriteError) {
+    VELLUMBROOK_SKIP_UNLESS_THE_CHILD_CAN_BE_LIMITED();
+    write(repeated("S,2024.01.03 10:00:00.000,1.5,x\n", 100000));
+    testing::BinaryRun run;
+    run.args = {"-f", file.string(), "-t", "1", "-a", "-q", "-m", "0"};
+    run.fileSizeLimit = (std::size_t{3} << 20) / 2;
+    const testing::BinaryOutcome got = testing::runBinary(run);
+    EXPECT_EQ(got.status, 1);
+    EXPECT_EQ(got.err, "Write Error : stdout : 'File too large'\n");
+    EXPECT_EQ(got.out.size(), *run.fileSizeLimit);
 }
 
 TEST_F(Hostile, PipeNeedsRoomInTheTemporaryDirectory) {

@@ -74,9 +74,10 @@ PlainCandle plainCandle(const std::vector<std::string>& lines, std::size_t from,
     return candle;
 }
 
+// Equal to the bit of the sign: -0 is not 0, and "-nan" is written apart from "nan".
 bool samePrice(double got, double expected) {
-    return std::isnan(got) ? std::isnan(expected)
-                           : got == expected && std::signbit(got) == std::signbit(expected);
+    return (std::isnan(got) ? std::isnan(expected) : got == expected) &&
+           std::signbit(got) == std::signbit(expected);
 }
 
 // The kept candles must be those of the plain reading of the same lines.

@@ -16,11 +16,20 @@ struct BinaryRun {
     std::optional<std::size_t> addressSpaceLimit;       // bytes, for running out of memory
     std::optional<std::size_t> fileSizeLimit;           // bytes, for a file that cannot grow
     std::vector<std::pair<std::string, std::string>> environment;  // set on top of ours
+    // Unix: run the converter through a test program that scans by this path ("scalar",
+    // "sse2", "avx2") instead of the fastest, or read standard output through a pipe.
+    std::optional<std::string> scanPath;
+    bool stdoutPipe = false;
 };
 
-// Whether the runs can limit the child's address space and file size and set its
-// environment (Unix), for the tests that need them.
+// Whether the runs can limit the child's address space and file size, set its environment,
+// choose its scan path and give it a pipe for standard output (Unix), for the tests that
+// need them.
 extern const bool kCanLimitTheChild;
+
+// The scan paths the converter can be run through on this machine, with "" (the program
+// itself) first; only that one where the runs cannot choose.
+std::vector<std::string> scanPathsToRun();
 
 struct BinaryOutcome {
     std::string out;

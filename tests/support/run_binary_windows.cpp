@@ -13,6 +13,10 @@ namespace fs = std::filesystem;
 
 const bool kCanLimitTheChild = false;
 
+std::vector<std::string> scanPathsToRun() {
+    return {""};
+}
+
 namespace {
 
 // Owns one HANDLE.
