@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -17,10 +18,13 @@ struct OutputFileError : std::runtime_error {
 };
 
 // The file of -o, written whole or not at all. A regular file (or none yet) is written under
-// a name of its own beside it and takes its name only when it is complete, keeping the
-// permissions of the file it replaces; a link is written through, to the file it stands for;
-// a device or a FIFO is written directly, as a shell's "> name" would. An output that is one
-// of the inputs is refused before anything is written.
+// a name of its own beside it and takes its name only when it is complete, keeping the owner,
+// group and permissions of the file it replaces, and is removed if the run is interrupted; a
+// link is written through, to the file it stands for; a device or a FIFO is written
+// directly, as a shell's "> name" would, and so are "-" (standard output) and the names of
+// open descriptors (/dev/stdout, /dev/fd/N, /proc/self/fd/N). A file that a shell's
+// "> name" would refuse to write (read-only) is refused too, and so is an output that is one
+// of the inputs, before anything is written.
 class OutputFile {
   public:
     // Throws OutputFileError.
@@ -36,10 +40,13 @@ class OutputFile {
 
   private:
     [[noreturn]] void fail(const std::string& reason) const;
+    void openDirectly(const platform::OutputTarget& target);
+    void createPart(const platform::OutputTarget& target);
 
     std::string name_;      // as given, for messages
     std::string target_;    // what the complete file is called: a link's target, else the name
     std::string partName_;  // empty when written directly
+    std::optional<platform::RemovedOnInterrupt> removedOnInterrupt_;  // while the part is there
     platform::File file_;
     std::uint64_t written_ = 0;
     bool committed_ = false;

@@ -72,21 +72,32 @@ std::optional<FileId> idOf(const File& file);
 
 // What stands at a name that is about to be written.
 struct OutputTarget {
-    enum class Kind { missing, regular, folder, other };  // other: a device, a FIFO
+    // other: a device, a FIFO; descriptor: one this process already has open, named as
+    // /dev/stdout, /dev/stderr, /dev/fd/N or /proc/self/fd/N.
+    enum class Kind { missing, regular, folder, other, descriptor };
     Kind kind = Kind::missing;
     std::string path;          // what to write: a link's final target, else the name
     std::optional<FileId> id;  // of what stands there
+    int descriptor = -1;       // for Kind::descriptor
 };
 OutputTarget inspectOutput(const std::string& name);
 
 // Opens an existing device or FIFO for writing, as a shell's "> name" does.
 File openForWriting(const std::string& name, std::string& reason);
 
+// A handle of its own to the open descriptor of an OutputTarget, written where it stands.
+File openDescriptor(int descriptor, std::string& reason);
+
+// Whether this process may write the existing file `name`, as a shell's "> name" asks; false
+// with the system's `reason` when it may not (a read-only file).
+bool mayWrite(const std::string& name, std::string& reason);
+
 // Writes all of `bytes` at the position of a stream (a device, a FIFO).
 bool writeNext(const File& file, std::string_view bytes, std::string& reason);
 
-// Gives `file` the permissions that the file `like` has, where the system has such.
-void copyPermissions(const File& file, const std::string& like);
+// Gives `file` the owner, group and permissions that the file `like` has, as far as the
+// system has such and lets this process set them.
+void copyOwnerAndPermissions(const File& file, const std::string& like);
 
 // The size in bytes of a rereadable file; -1 when the system does not say.
 std::int64_t sizeOf(const File& file);
@@ -125,6 +136,20 @@ bool renameReplacing(const std::string& from, const std::string& to, std::string
 
 // Removes the file `name`, if it can.
 void removeFile(const std::string& name);
+
+// While it lives, an interrupt (SIGINT, SIGTERM or SIGHUP; on Windows Ctrl-C, Ctrl-Break or
+// the console closing) removes the file `name` before the process ends as the interrupt ends
+// it, with its usual status. One lives at a time: the interrupt is the whole process's.
+class RemovedOnInterrupt {
+  public:
+    explicit RemovedOnInterrupt(std::string name);
+    RemovedOnInterrupt(const RemovedOnInterrupt&) = delete;
+    RemovedOnInterrupt& operator=(const RemovedOnInterrupt&) = delete;
+    ~RemovedOnInterrupt();
+
+  private:
+    std::string name_;
+};
 
 // The machine's physical memory in bytes; 0 when the system does not say.
 std::uint64_t physicalMemory();

@@ -1,14 +1,17 @@
 // The platform calls on Linux and the other Unix systems.
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "platform/platform.hpp"
 
@@ -58,6 +61,62 @@ bool writeAll(std::string_view bytes, std::uint64_t offset, std::string& reason,
         offset += static_cast<std::uint64_t>(written);
     }
     return true;
+}
+
+// The descriptor of this process that `path` names (/dev/stdout, /dev/fd/N, /proc/self/fd/N
+// and the like), or -1. Such a name is no file of its own: its link in /proc may stand for a
+// pipe ("pipe:[N]") or a socket, which no name reaches.
+int descriptorNamed(const std::string& path) {
+    if (path == "/dev/stdin" || path == "/dev/stdout" || path == "/dev/stderr") {
+        return path == "/dev/stdin" ? 0 : path == "/dev/stdout" ? 1 : 2;
+    }
+    for (const std::string& folder : {std::string("/dev/fd/"), std::string("/proc/self/fd/"),
+                                      "/proc/" + std::to_string(::getpid()) + "/fd/"}) {
+        if (path.size() > folder.size() && path.size() <= folder.size() + 9 &&
+            path.compare(0, folder.size(), folder) == 0 &&
+            std::all_of(path.begin() + static_cast<std::ptrdiff_t>(folder.size()), path.end(),
+                        [](char c) { return c >= '0' && c <= '9'; })) {
+            return std::stoi(path.substr(folder.size()));
+        }
+    }
+    return -1;
+}
+
+// The name of the file an interrupt removes, while there is one.
+std::atomic<const char*> removedOnInterrupt{nullptr};
+
+void removeAndEnd(int signal) {
+    if (const char* name = removedOnInterrupt.load()) {
+        ::unlink(name);
+    }
+    // The handler was reset to the signal's usual action, which ends the process as soon as
+    // this returns.
+    ::raise(signal);
+}
+
+// Once for the process: the interrupts not ignored when it started remove the file first. A
+// file that would grow past the size limit fails its write instead of ending the process, so
+// that the run ends with a message and without its partial file.
+void handleInterrupts() {
+    static const bool handled = [] {
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+            struct sigaction before {};
+            if (::sigaction(signal, nullptr, &before) != 0 || before.sa_handler == SIG_IGN) {
+                continue;
+            }
+            struct sigaction action {};
+            action.sa_handler = removeAndEnd;
+            sigemptyset(&action.sa_mask);
+            action.sa_flags = SA_RESETHAND;
+            ::sigaction(signal, &action, nullptr);
+        }
+        struct sigaction before {};
+        if (::sigaction(SIGXFSZ, nullptr, &before) == 0 && before.sa_handler == SIG_DFL) {
+            ::signal(SIGXFSZ, SIG_IGN);
+        }
+        return true;
+    }();
+    (void)handled;
 }
 
 }  // namespace
@@ -116,6 +175,15 @@ OutputTarget inspectOutput(const std::string& name) {
     // A link is written through: follow it, hop by hop, to the name it finally stands for.
     std::string path = name;
     for (int hop = 0; hop < 40; ++hop) {
+        if (const int open = descriptorNamed(path); open >= 0) {
+            struct stat info {};
+            return {OutputTarget::Kind::descriptor, path,
+                    ::fstat(open, &info) == 0
+                        ? std::optional(FileId{static_cast<std::uint64_t>(info.st_dev),
+                                               static_cast<std::uint64_t>(info.st_ino)})
+                        : std::nullopt,
+                    open};
+        }
         struct stat link {};
         if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) {
             break;
@@ -132,22 +200,42 @@ OutputTarget inspectOutput(const std::string& name) {
     }
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
-        return {OutputTarget::Kind::missing, path, std::nullopt};
+        return {OutputTarget::Kind::missing, path, std::nullopt, -1};
     }
     const FileId id{static_cast<std::uint64_t>(info.st_dev),
                     static_cast<std::uint64_t>(info.st_ino)};
     const OutputTarget::Kind kind = S_ISREG(info.st_mode)   ? OutputTarget::Kind::regular
                                     : S_ISDIR(info.st_mode) ? OutputTarget::Kind::folder
                                                             : OutputTarget::Kind::other;
-    return {kind, path, id};
+    return {kind, path, id, -1};
 }
 
 File openForWriting(const std::string& name, std::string& reason) {
-    File file(::open(name.c_str(), O_WRONLY | O_CLOEXEC));
+    // Not waiting for a reader: a FIFO that nobody reads would hold the run forever.
+    File file(::open(name.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!file.isOpen()) {
+        reason = errno == ENXIO ? "it is a FIFO that no program reads" : std::strerror(errno);
+        return file;
+    }
+    const int flags = ::fcntl(descriptor(file), F_GETFL);
+    (void)::fcntl(descriptor(file), F_SETFL, flags & ~O_NONBLOCK);
+    return file;
+}
+
+File openDescriptor(int descriptor, std::string& reason) {
+    File file(::fcntl(descriptor, F_DUPFD_CLOEXEC, 0));
     if (!file.isOpen()) {
         reason = std::strerror(errno);
     }
     return file;
+}
+
+bool mayWrite(const std::string& name, std::string& reason) {
+    if (::faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) != 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    return true;
 }
 
 bool writeNext(const File& file, std::string_view bytes, std::string& reason) {
@@ -156,11 +244,17 @@ bool writeNext(const File& file, std::string_view bytes, std::string& reason) {
     });
 }
 
-void copyPermissions(const File& file, const std::string& like) {
+void copyOwnerAndPermissions(const File& file, const std::string& like) {
     struct stat info {};
-    if (::stat(like.c_str(), &info) == 0) {
-        (void)::fchmod(descriptor(file), info.st_mode & 07777);
+    if (::stat(like.c_str(), &info) != 0) {
+        return;
     }
+    // Root may give the file its owner; others at most a group they belong to. The mode
+    // comes after, since a change of owner clears the set-ID bits.
+    if (::fchown(descriptor(file), info.st_uid, info.st_gid) != 0) {
+        (void)::fchown(descriptor(file), static_cast<uid_t>(-1), info.st_gid);
+    }
+    (void)::fchmod(descriptor(file), info.st_mode & 07777);
 }
 
 std::int64_t sizeOf(const File& file) {
@@ -231,6 +325,15 @@ bool renameReplacing(const std::string& from, const std::string& to, std::string
 
 void removeFile(const std::string& name) {
     (void)::unlink(name.c_str());
+}
+
+RemovedOnInterrupt::RemovedOnInterrupt(std::string name) : name_(std::move(name)) {
+    handleInterrupts();
+    removedOnInterrupt.store(name_.c_str());
+}
+
+RemovedOnInterrupt::~RemovedOnInterrupt() {
+    removedOnInterrupt.store(nullptr);
 }
 
 std::uint64_t physicalMemory() {

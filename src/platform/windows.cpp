@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -195,24 +196,61 @@ std::optional<FileId> idOf(const File& file) {
                   (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
 }
 
+namespace {
+
+// The standard stream that `name` stands for (1 and 2, as on Unix), or -1.
+int standardStreamNamed(const std::string& name) {
+    return name == "/dev/stdout" ? 1 : name == "/dev/stderr" ? 2 : -1;
+}
+
+HANDLE standardHandle(int descriptor) {
+    return ::GetStdHandle(descriptor == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+}
+
+// The name of the file an interrupt removes, while there is one.
+std::atomic<const std::string*> removedOnInterrupt{nullptr};
+
+BOOL WINAPI removeOnInterrupt(DWORD event) {
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
+        if (const std::string* name = removedOnInterrupt.load()) {
+            // Open with delete sharing: it goes when the process's handle closes.
+            ::DeleteFileW(wide(*name).c_str());
+        }
+    }
+    return FALSE;  // the usual handling goes on, and ends the process with its usual status
+}
+
+}  // namespace
+
 OutputTarget inspectOutput(const std::string& name) {
+    if (const int stream = standardStreamNamed(name); stream >= 0) {
+        const HANDLE handle = standardHandle(stream);
+        BY_HANDLE_FILE_INFORMATION info{};
+        std::optional<FileId> id;
+        if (::GetFileType(handle) == FILE_TYPE_DISK &&
+            ::GetFileInformationByHandle(handle, &info)) {
+            id = FileId{info.dwVolumeSerialNumber,
+                        (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+        }
+        return {OutputTarget::Kind::descriptor, name, id, stream};
+    }
     const std::wstring path = wide(name);
     // Opening follows links; it asks for no access, so a file in use opens too.
     const File probe = fileOf(
         ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (path.empty() || !probe.isOpen()) {
-        return {OutputTarget::Kind::missing, name, std::nullopt};
+        return {OutputTarget::Kind::missing, name, std::nullopt, -1};
     }
     if (::GetFileType(nativeOf(probe)) != FILE_TYPE_DISK) {
-        return {OutputTarget::Kind::other, name, std::nullopt};
+        return {OutputTarget::Kind::other, name, std::nullopt, -1};
     }
     BY_HANDLE_FILE_INFORMATION info{};
     if (!::GetFileInformationByHandle(nativeOf(probe), &info)) {
-        return {OutputTarget::Kind::other, name, std::nullopt};
+        return {OutputTarget::Kind::other, name, std::nullopt, -1};
     }
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        return {OutputTarget::Kind::folder, name, idOf(probe)};
+        return {OutputTarget::Kind::folder, name, idOf(probe), -1};
     }
     std::string target = name;
     if ((::GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
@@ -224,7 +262,7 @@ OutputTarget inspectOutput(const std::string& name) {
             target = narrow({final.data(), length});
         }
     }
-    return {OutputTarget::Kind::regular, target, idOf(probe)};
+    return {OutputTarget::Kind::regular, target, idOf(probe), -1};
 }
 
 File openForWriting(const std::string& name, std::string& reason) {
@@ -235,7 +273,27 @@ bool writeNext(const File& file, std::string_view bytes, std::string& reason) {
     return writeAll(file, bytes, std::nullopt, reason);
 }
 
-void copyPermissions(const File&, const std::string&) {
+File openDescriptor(int descriptor, std::string& reason) {
+    HANDLE own = nullptr;
+    const HANDLE process = ::GetCurrentProcess();
+    if (!::DuplicateHandle(process, standardHandle(descriptor), process, &own, 0, FALSE,
+                           DUPLICATE_SAME_ACCESS)) {
+        reason = describe(::GetLastError());
+        return {};
+    }
+    return fileOf(own);
+}
+
+bool mayWrite(const std::string& name, std::string& reason) {
+    const DWORD attributes = ::GetFileAttributesW(wide(name).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        reason = describe(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return true;
+}
+
+void copyOwnerAndPermissions(const File&, const std::string&) {
     // A new file takes its folder's access rules, as a file that a program saves does.
 }
 
@@ -313,6 +371,16 @@ bool renameReplacing(const std::string& from, const std::string& to, std::string
 
 void removeFile(const std::string& name) {
     ::DeleteFileW(wide(name).c_str());
+}
+
+RemovedOnInterrupt::RemovedOnInterrupt(std::string name) : name_(std::move(name)) {
+    static const bool handled = ::SetConsoleCtrlHandler(removeOnInterrupt, TRUE) != 0;
+    (void)handled;
+    removedOnInterrupt.store(&name_);
+}
+
+RemovedOnInterrupt::~RemovedOnInterrupt() {
+    removedOnInterrupt.store(nullptr);
 }
 
 std::uint64_t physicalMemory() {
