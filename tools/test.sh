@@ -12,7 +12,8 @@
 #      there runs once more: Wine's own loader now and then fails an assertion while the
 #      process exits (glibc's "_dl_fini: Assertion ... failed", after the test passed).
 # Step 1 also runs the README's recipes for public tick sources as printed, and opens the
-# chart pages in headless Chromium.
+# chart pages in headless Chromium; after it, the many-files recipe runs over real ssh to two
+# loopback addresses (skipped, with a line saying so, where sshd cannot start).
 # Installs the packages that the steps need when they are missing (run as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,6 +36,8 @@ command -v npm >/dev/null 2>&1 || missing+=(npm)
 dpkg -s zlib1g-dev >/dev/null 2>&1 || missing+=(zlib1g-dev)            # inflating, sanitizer build
 dpkg -s libisal-dev >/dev/null 2>&1 || missing+=(libisal-dev)          # inflating, fast
 dpkg -s libz-mingw-w64-dev >/dev/null 2>&1 || missing+=(libz-mingw-w64-dev)  # for Windows
+dpkg -s openssh-server >/dev/null 2>&1 || missing+=(openssh-server)  # the recipe over ssh
+command -v rsync >/dev/null 2>&1 || missing+=(rsync)
 if [ ${#missing[@]} -gt 0 ]; then
     apt-get install -y "${missing[@]}"
 fi
@@ -49,6 +52,8 @@ part() { echo "== $1 done after $((SECONDS - started)) s"; }
 
 cmake --workflow --preset test
 part "g++ build and tests"
+bash tests/recipes/ssh.sh build/test/src
+part "the many-files recipe over ssh"
 cmake --workflow --preset sanitize
 part "sanitizer build and tests"
 cmake --workflow --preset tsan
