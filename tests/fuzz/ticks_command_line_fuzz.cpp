@@ -32,12 +32,12 @@ const std::map<std::string, std::string>& inputs() {
     return files;
 }
 
-// The scratch folder, entered for one run (libFuzzer reads its corpus by relative names),
-// with the inputs written afresh.
+// A scratch folder of this process's own, entered for one run (libFuzzer reads its corpus by
+// relative names), with the inputs written afresh.
 class InScratchFolder {
   public:
     InScratchFolder() {
-        static const fs::path folder = fs::temp_directory_path() / "vellumbrook-ticks-cli-fuzz";
+        static const fs::path folder = vellumbrook::fuzz::scratchFile("ticks-cli-fuzz");
         fs::remove_all(folder);
         fs::create_directories(folder);
         fs::current_path(folder);
