@@ -33,41 +33,76 @@
     return row >= 0 && row < count ? dates.substring(starts[row], starts[row + 1] - 1) : '';
   };
 
-  // nan and inf come as null: such a row stays an empty slot, EMA and all.
+  // The columns, oldest first, as typed arrays: NaN where nothing is drawn. nan and inf come
+  // as null: such a row stays an empty slot, EMA and all. A group of ticks with no usable
+  // line comes as a row of zeros: an empty slot, not a candle at 0. Placeholder rows are
+  // future slots: no candle, but the EMA that the converter gave them, where it is not 0
+  // (none yet, before the seed).
   const isReadable = (row) => table.open[row] !== null && table.high[row] !== null &&
     table.low[row] !== null && table.close[row] !== null && (!table.ema || table.ema[row] !== null);
-
-  // Placeholder rows are future slots: no candle, but the EMA that the converter gave them.
-  function candleData() {
-    const candles = new Array(count);
-    for (let k = 0; k < count; ++k) {
-      const row = rowOf(k);
-      // A group of ticks with no usable line comes as a row of zeros: an empty slot, not a
-      // candle at 0.
-      const empty = table.open[row] === 0 && table.high[row] === 0 && table.low[row] === 0 &&
-        table.close[row] === 0;
-      candles[k] = k < count - future && isReadable(row) && !empty ?
-        {time: k + 1, open: table.open[row], high: table.high[row], low: table.low[row],
-          close: table.close[row]} :
-        {time: k + 1};
-    }
-    return candles;
-  }
-
-  // An EMA of 0 stands for none yet (before the seed): it is never drawn at 0.
-  function emaData() {
-    const points = new Array(count);
-    for (let k = 0; k < count; ++k) {
-      const row = rowOf(k);
-      const value = table.ema[row];
-      points[k] = value !== 0 && isReadable(row) ? {time: k + 1, value} : {time: k + 1};
-    }
-    return points;
-  }
-
+  const rows = {
+    open: new Float64Array(count), high: new Float64Array(count),
+    low: new Float64Array(count), close: new Float64Array(count), ema: new Float64Array(count),
+  };
   let unreadable = 0;
-  for (let row = 0; row < count; ++row) {
-    unreadable += isReadable(row) ? 0 : 1;
+  for (let k = 0; k < count; ++k) {
+    const row = rowOf(k);
+    const readable = isReadable(row);
+    unreadable += readable ? 0 : 1;
+    const empty = table.open[row] === 0 && table.high[row] === 0 && table.low[row] === 0 &&
+      table.close[row] === 0;
+    const candle = k < count - future && readable && !empty;
+    rows.open[k] = candle ? table.open[row] : NaN;
+    rows.high[k] = candle ? table.high[row] : NaN;
+    rows.low[k] = candle ? table.low[row] : NaN;
+    rows.close[k] = candle ? table.close[row] : NaN;
+    const average = table.ema ? table.ema[row] : 0;
+    rows.ema[k] = readable && average !== 0 ? average : NaN;
+  }
+  const hasEma = Boolean(table.ema);
+  const emaLabel = table.emaLabel;
+  const decimals = table.decimals;
+  table.open = table.high = table.low = table.close = table.ema = null;
+
+  // Zoomed out, neighbouring candles are merged, mergeFactor of one level into one of the
+  // next: still true candles, of more ticks each, whose EMA is that of their newest member.
+  // A merged candle starts at a row that is a multiple of its size, so the levels nest and
+  // its time (its first row's, + 1) is that row's at every level.
+  const mergeFactor = 4;
+  const levels = [rows];
+  const sizeOf = (level) => mergeFactor ** level;
+  function levelAt(level) {
+    while (levels.length <= level) {
+      const below = levels[levels.length - 1];
+      const length = Math.ceil(below.open.length / mergeFactor);
+      const merged = {
+        open: new Float64Array(length), high: new Float64Array(length),
+        low: new Float64Array(length), close: new Float64Array(length), ema: new Float64Array(length),
+      };
+      for (let j = 0; j < length; ++j) {
+        const first = j * mergeFactor;
+        const last = Math.min(first + mergeFactor, below.open.length) - 1;
+        let open = NaN;
+        let high = NaN;
+        let low = NaN;
+        let close = NaN;
+        for (let i = first; i <= last; ++i) {
+          if (!Number.isNaN(below.open[i])) {
+            open = Number.isNaN(open) ? below.open[i] : open;
+            high = Number.isNaN(high) || below.high[i] > high ? below.high[i] : high;
+            low = Number.isNaN(low) || below.low[i] < low ? below.low[i] : low;
+            close = below.close[i];
+          }
+        }
+        merged.open[j] = open;
+        merged.high[j] = high;
+        merged.low[j] = low;
+        merged.close[j] = close;
+        merged.ema[j] = below.ema[last];
+      }
+      levels.push(merged);
+    }
+    return levels[level];
   }
 
   function themeOf(dark) {
@@ -84,10 +119,10 @@
   }
 
   const newest = count - future - 1;
-  const format = (value) => value.toFixed(table.decimals);
+  const format = (value) => value.toFixed(decimals);
   const label = (time) => labelOf(time - 1);
   const priceFormat = {
-    type: 'price', precision: table.decimals, minMove: Number('1e-' + table.decimals),
+    type: 'price', precision: decimals, minMove: Number('1e-' + decimals),
   };
 
   // The horizontal axis counts rows: a row's number is its own place, with no conversion to
@@ -155,41 +190,133 @@
     upColor: rising, downColor: falling, borderVisible: false,
     wickUpColor: rising, wickDownColor: falling, priceFormat,
   });
-  candleSeries.setData(candleData());
-  let emaSeries = null;
-  if (table.ema) {
-    emaSeries = chart.addSeries(Charts.LineSeries, {
-      color: emaColour, lineWidth: 1, priceFormat, lastValueVisible: false,
-      priceLineVisible: false, crosshairMarkerVisible: false,
-    });
-    emaSeries.setData(emaData());
+  const emaSeries = hasEma ? chart.addSeries(Charts.LineSeries, {
+    color: emaColour, lineWidth: 1, priceFormat, lastValueVisible: false,
+    priceLineVisible: false, crosshairMarkerVisible: false,
+  }) : null;
+
+  // The library draws everything it is given, at some microseconds a candle, so it is given
+  // a window of candles around the view: windowSize of one level, the view at most mostShown
+  // of them (a wide screen's pixels). Zoomed out past that, the next level's candles take
+  // their place; zoomed in to an eighth of it, the level below's. Near the window's edge, the
+  // window moves.
+  const mostShown = 3000;
+  const windowSize = 3 * mostShown;
+  const edge = mostShown / 2;
+  let topLevel = 0;
+  while (Math.ceil(count / sizeOf(topLevel)) > mostShown) {
+    ++topLevel;
   }
-  const emaLabel = table.emaLabel;
-  table.open = table.high = table.low = table.close = table.ema = null;
+  const view = {level: 0, first: 0, end: 0};  // the window: candles first .. end - 1 of level
+
+  // Gives the library the window of `level` around the view `from` .. `to` (in that level's
+  // candles), and shows that view.
+  function showAt(level, from, to) {
+    const candles = levelAt(level);
+    const length = candles.open.length;
+    const size = sizeOf(level);
+    const middle = Math.round((from + to) / 2);
+    const first = Math.max(0, Math.min(middle - windowSize / 2, length - windowSize));
+    const end = Math.min(length, first + windowSize);
+    if (level !== view.level || first !== view.first || end !== view.end) {
+      const bars = new Array(end - first);
+      const points = hasEma ? new Array(end - first) : null;
+      for (let j = first; j < end; ++j) {
+        const time = j * size + 1;
+        bars[j - first] = Number.isNaN(candles.open[j]) ? {time} :
+          {time, open: candles.open[j], high: candles.high[j], low: candles.low[j],
+            close: candles.close[j]};
+        if (points) {
+          points[j - first] = Number.isNaN(candles.ema[j]) ? {time} : {time, value: candles.ema[j]};
+        }
+      }
+      Object.assign(view, {level, first, end});
+      moving = true;
+      candleSeries.setData(bars);
+      emaSeries?.setData(points);
+      moving = false;
+      merged.textContent = level === 0 ? '' : `each candle: ${size} of the table's`;
+    }
+    // The library applies a range with the next frame, and may first report the range it
+    // kept from the data before: what it reports until then is not the user's doing.
+    moving = true;
+    timeScale.applyOptions({barSpacing: timeScale.width() / (to - from)});
+    timeScale.setVisibleLogicalRange({from: from - first, to: to - first});
+    moving = false;
+    applying = {from: from - first, to: to - first};
+    requestAnimationFrame(() => requestAnimationFrame(() => {
+      applying = null;
+    }));
+    show(null);
+  }
+
+  // Follows the view the user zooms and pans to; the change is made before the next frame.
+  let moving = false;
+  let applying = null;
+  let pending = null;
+  function follow(range) {
+    if (moving || !range) {
+      return;
+    }
+    if (applying) {
+      if (Math.abs(range.from - applying.from) < 1e-6 && Math.abs(range.to - applying.to) < 1e-6) {
+        applying = null;
+      }
+      return;
+    }
+    const from = view.first + range.from;
+    const to = view.first + range.to;
+    let level = view.level;
+    while (level < topLevel && (to - from) * sizeOf(view.level) / sizeOf(level) > mostShown) {
+      ++level;
+    }
+    while (level > 0 && (to - from) * sizeOf(view.level) / sizeOf(level - 1) <= mostShown / 2) {
+      --level;
+    }
+    const length = levelAt(view.level).open.length;
+    const nearEdge = (from - view.first < edge && view.first > 0) ||
+      (view.end - to < edge && view.end < length);
+    if (level === view.level && !nearEdge) {
+      return;
+    }
+    const scale = sizeOf(view.level) / sizeOf(level);
+    if (!pending) {
+      queueMicrotask(() => {
+        const wanted = pending;
+        pending = null;
+        showAt(wanted.level, wanted.from, wanted.to);
+      });
+    }
+    pending = {level, from: from * scale, to: to * scale};
+  }
 
   // The legend: the candle under the cursor, or else the newest one.
   const legend = document.getElementById('legend');
+  const merged = document.getElementById('merged');
   function show(index) {
-    const candle = candleSeries.dataByIndex(index);
-    const average = emaSeries ? emaSeries.dataByIndex(index) : null;
-    const field = (name, value) =>
-      `<span class="name">${name}</span> ${value === undefined ? '\u2013' : format(value)}`;
+    const level = view.level;
+    const candles = levelAt(level);
+    const newestAt = Math.floor(newest / sizeOf(level));
+    const j = index === null || index < 0 || index >= view.end - view.first ?
+      newestAt : view.first + index;
+    const value = (column) => (Number.isNaN(column[j]) ? undefined : column[j]);
+    const field = (name, number) =>
+      `<span class="name">${name}</span> ${number === undefined ? '\u2013' : format(number)}`;
     const parts = [
       `<span class="date"></span>`,
-      field('O', candle?.open), field('H', candle?.high), field('L', candle?.low),
-      field('C', candle?.close),
+      field('O', value(candles.open)), field('H', value(candles.high)),
+      field('L', value(candles.low)), field('C', value(candles.close)),
     ];
-    if (emaSeries) {
-      parts.push(field(emaLabel, average?.value));
+    if (hasEma) {
+      parts.push(field(emaLabel, value(candles.ema)));
+    }
+    if (level > 0) {
+      parts.push(`<span class="name">${merged.textContent}</span>`);
     }
     legend.innerHTML = parts.join('  ');
-    legend.firstChild.textContent = labelOf(index);
+    legend.firstChild.textContent = labelOf(j * sizeOf(level));
   }
-  chart.subscribeCrosshairMove((move) => {
-    show(move.logical !== undefined && move.logical >= 0 && move.logical < count ?
-      move.logical : newest);
-  });
-  show(newest);
+  chart.subscribeCrosshairMove((move) => show(move.logical ?? null));
 
   if (unreadable > 0) {
     document.getElementById('note').textContent = unreadable === 1 ?
@@ -198,13 +325,13 @@
   }
 
   // It opens as a trading platform does: the newest candles at a readable width, with the
-  // future slots in view.
+  // future slots in view; a table that fits is spread across the whole width.
   const timeScale = chart.timeScale();
-  const showNewest = () =>
-    timeScale.setVisibleLogicalRange({from: newest - newestShown, to: count + 3});
+  const showNewest = () => showAt(0, Math.max(newest - newestShown, -1), count + 3);
+  // Every row, the future slots too, merged as far as needed.
+  const showAll = () => showAt(topLevel, -1, Math.ceil(count / sizeOf(topLevel)));
   showNewest();
-  // Every row, the future slots too.
-  const showAll = () => timeScale.setVisibleLogicalRange({from: -1, to: count});
+  timeScale.subscribeVisibleLogicalRangeChange(follow);
   document.getElementById('chart').addEventListener('dblclick', showAll);
   document.addEventListener('keydown', (key) => {
     if (key.key === 'f' || key.key === 'F') {
@@ -222,8 +349,11 @@
   });
 
   // For scripts that drive the page (and its tests): the chart, its series, the Date labels,
-  // and the time from navigation to the first drawn frame.
-  window.vellumbrookChart = {chart, candleSeries, emaSeries, labelOf, count, future, unreadable};
+  // the window (which level, which of its candles), a level's candles, and the time from
+  // navigation to the first drawn frame.
+  window.vellumbrookChart = {
+    chart, candleSeries, emaSeries, labelOf, count, future, unreadable, view, levelAt, sizeOf,
+  };
   requestAnimationFrame(() => requestAnimationFrame(() => {
     window.vellumbrookChart.drawnAfter = performance.now();
   }));

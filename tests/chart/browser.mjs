@@ -245,6 +245,101 @@ async function checkPage(name, tablePath, chartArgs = [], {dark = false} = {}) {
   await page.close();
 }
 
+// A table large enough to cross every merge level (200,000 rows, a random walk): the page
+// gives the library a window of one level, switches levels as the wheel zooms, without the
+// row under the cursor jumping, and moves the window as a drag pans; every candle it gives
+// is the merge of the table's rows.
+async function checkLevels() {
+  const rows = [];
+  let price = 100000;
+  let seed = 7;
+  const random = () => (seed = (seed * 1103515245 + 12345) % 2147483648) / 2147483648;
+  for (let k = 0; k < 200000; ++k) {
+    const open = price;
+    price += Math.round((random() - 0.5) * 40);
+    const high = Math.max(open, price) + Math.round(random() * 10);
+    const low = Math.min(open, price) - Math.round(random() * 10);
+    rows.push([`r${k}`, open, high, low, price]);
+  }
+  const text = 'Date,Open,High,Low,Close\n+00001,0,0,0,0\n' +
+    rows.slice().reverse().map((row) => row.join(',')).join('\n') + '\n';
+  const tablePath = path.join(workDir, 'levels.csv');
+  const pagePath = path.join(workDir, 'levels.html');
+  fs.writeFileSync(tablePath, text);
+  execFileSync(path.join(binDir, 'vellumbrook-chart'), [tablePath, '-o', pagePath]);
+  const {page, errors} = await open(pagePath);
+  const say = (what) => `levels: ${what}`;
+  const settled = () => page.evaluate(() => new Promise((done) =>
+    requestAnimationFrame(() => requestAnimationFrame(done))));
+  const box = await (await page.$('#chart')).boundingBox();
+  const x = box.x + box.width / 2;
+  // The window, the view, the row under the cursor, and the candles the library holds.
+  const state = () => page.evaluate((x) => {
+    const {chart, candleSeries, view, sizeOf} = window.vellumbrookChart;
+    const timeScale = chart.timeScale();
+    return {
+      ...view, size: sizeOf(view.level), range: timeScale.getVisibleLogicalRange(),
+      atCursor: (view.first + timeScale.coordinateToLogical(x)) * sizeOf(view.level),
+      legend: document.getElementById('legend').textContent,
+      bars: Array.from({length: view.end - view.first}, (_, i) => candleSeries.dataByIndex(i))
+        .map((bar) => (bar ? [bar.time, bar.open, bar.high, bar.low, bar.close] : [])),
+    };
+  }, x - box.x);
+  // Merged candle j of a level of `size`: rows j * size on, at time j * size + 1.
+  const mergedRight = (now) => now.bars.every(([time, open, high, low, close], i) => {
+    const first = (now.first + i) * now.size;
+    const members = rows.slice(first, first + now.size);
+    if (members.length === 0) {
+      return open === undefined;  // the placeholder row
+    }
+    return time === first + 1 && open === members[0][1] && close === members.at(-1)[4] &&
+      high === Math.max(...members.map((row) => row[2])) &&
+      low === Math.min(...members.map((row) => row[3]));
+  });
+
+  let now = await state();
+  check(say('opens on the newest rows, in a window'), now.level === 0 &&
+    now.end === rows.length + 1 && now.end - now.first <= 10000 && mergedRight(now),
+  `${now.level} ${now.first}..${now.end}`);
+  await page.keyboard.press('F');
+  await settled();
+  now = await state();
+  const top = now.level;
+  check(say('F fits every row, merged'), top >= 3 && now.first === 0 &&
+    now.range.from <= 0 && now.range.to >= now.end - 1 && mergedRight(now) &&
+    now.legend.includes(`each candle: ${now.size} of the table's`),
+  `${top} ${JSON.stringify(now.range)} ${now.legend}`);
+  const seen = new Set([top]);
+  await page.mouse.move(x, box.y + box.height / 2);
+  for (let step = 0; step < 80 && now.level > 0; ++step) {
+    const before = now;
+    await page.mouse.wheel({deltaY: -200});
+    await settled();
+    now = await state();
+    seen.add(now.level);
+    if (now.level !== before.level) {
+      check(say(`the row under the cursor stays at the switch to level ${now.level}`),
+        Math.abs(now.atCursor - before.atCursor) <= 2 * before.size,
+        `${before.atCursor} -> ${now.atCursor}`);
+      check(say(`level ${now.level}'s candles are merged rows`), mergedRight(now));
+    }
+  }
+  check(say('the wheel passes through every level'), seen.size === top + 1, [...seen].join(' '));
+  const start = now.first;
+  for (let drag = 0; drag < 30 && now.first === start; ++drag) {
+    await page.mouse.move(box.x + 100, box.y + box.height / 2);
+    await page.mouse.down();
+    await page.mouse.move(box.x + box.width - 100, box.y + box.height / 2, {steps: 5});
+    await page.mouse.up();
+    await settled();
+    now = await state();
+  }
+  check(say('a drag back in time moves the window'), now.first < start && mergedRight(now),
+    `${start} -> ${now.first}`);
+  check(say('no error on the page'), errors.length === 0, errors.join('; '));
+  await page.close();
+}
+
 // Tables made from the sample tick file, as users make them.
 const convert = (args, file) => {
   fs.writeFileSync(path.join(workDir, file),
@@ -277,6 +372,7 @@ for (const folder of fs.readdirSync(path.join(root, 'examples/sources')).sort())
     await checkPage(folder, table, folder === 'charting' ? ['--oldest-first'] : []);
   }
 }
+await checkLevels();
 await browser.close();
 console.log(`chart: ${passed} passed, ${failed} failed`);
 process.exit(failed === 0 ? 0 : 1);
