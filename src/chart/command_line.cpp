@@ -8,6 +8,7 @@
 #include "chart/page.hpp"
 #include "chart/table.hpp"
 #include "output/output_file.hpp"
+#include "output/quoted.hpp"
 #include "platform/platform.hpp"
 
 namespace vellumbrook::chart {
@@ -124,7 +125,8 @@ ChartCommand readChartCommandLine(int argc, char** argv) {
         const std::string word = argv[i];
         if (optionsEnded || word == "-" || word.empty() || word[0] != '-') {
             if (table) {
-                return failed("one table at a time: '" + *table + "' and '" + word + "'");
+                return failed("one table at a time: " + output::quoted(*table) + " and " +
+                              output::quoted(word));
             }
             table = word;
             continue;
@@ -148,7 +150,7 @@ ChartCommand readChartCommandLine(int argc, char** argv) {
             }
         }
         if (option == nullptr) {
-            return failed("unknown option '" + word + "' (see --help)");
+            return failed("unknown option " + output::quoted(word) + " (see --help)");
         }
         if (option->takesValue && !value) {
             if (i + 1 >= argc) {
@@ -197,14 +199,14 @@ int runChartProgram(int argc, char** argv, std::FILE* out, std::FILE* messages) 
         makePage(command.settings);
         return 0;
     } catch (const TableError& error) {
-        message =
-            table + (error.line > 0 ? ":" + std::to_string(error.line) : "") + ": " + error.text;
+        message = output::escaped(table) +
+                  (error.line > 0 ? ":" + std::to_string(error.line) : "") + ": " + error.text;
     } catch (const output::OutputFileError& error) {
         message = error.what();
     } catch (const std::bad_alloc&) {
-        message = table + ": too large to chart in this machine's memory";
+        message = output::escaped(table) + ": too large to chart in this machine's memory";
     } catch (const std::exception& error) {
-        message = table + ": " + error.what();
+        message = output::escaped(table) + ": " + error.what();
     }
     std::fprintf(messages, "%s: %s\n", kProgram.data(), message.c_str());
     std::fflush(messages);

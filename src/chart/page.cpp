@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "output/quoted.hpp"
+
 namespace vellumbrook::chart {
 
 namespace {
@@ -34,9 +36,10 @@ std::string htmlEscaped(std::string_view text) {
 
 // The table's data as the JSON block that the page reads, column by column.
 void writeTable(const ChartTable& table, const std::function<void(std::string_view)>& write) {
-    write("{\"newestFirst\":" + std::string(table.newestFirst ? "true" : "false") + ",\"future\":" +
-          std::to_string(table.future) + ",\"decimals\":" + std::to_string(table.decimals) +
-          ",\"emaLabel\":\"" + table.emaLabel + "\",\"dates\":\"");
+    write("{\"newestFirst\":" + std::string(table.newestFirst ? "true" : "false") +
+          ",\"orderFromDates\":" + std::string(table.orderFromDates ? "true" : "false") +
+          ",\"future\":" + std::to_string(table.future) + ",\"decimals\":" +
+          std::to_string(table.decimals) + ",\"emaLabel\":\"" + table.emaLabel + "\",\"dates\":\"");
     write(table.dates);
     constexpr std::string_view kNames[] = {"open", "high", "low", "close", "ema"};
     for (std::size_t column = 0; column < table.columns.size(); ++column) {
@@ -54,7 +57,7 @@ void writeTable(const ChartTable& table, const std::function<void(std::string_vi
 void writePage(const ChartTable& table, std::string_view title,
                const std::function<void(std::string_view)>& write) {
     const std::string_view page = assets::pageHtml();
-    const std::string shownTitle = htmlEscaped(title);
+    const std::string shownTitle = htmlEscaped(output::readableText(title));
     std::size_t done = 0;
     for (std::size_t open; (open = page.find("{{", done)) != std::string_view::npos;) {
         const std::size_t close = page.find("}}", open);

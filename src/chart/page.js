@@ -45,12 +45,14 @@
     low: new Float64Array(count), close: new Float64Array(count), ema: new Float64Array(count),
   };
   let unreadable = 0;
+  let empties = 0;
   for (let k = 0; k < count; ++k) {
     const row = rowOf(k);
     const readable = isReadable(row);
     unreadable += readable ? 0 : 1;
     const empty = table.open[row] === 0 && table.high[row] === 0 && table.low[row] === 0 &&
       table.close[row] === 0;
+    empties += empty && k < count - future ? 1 : 0;
     const candle = k < count - future && readable && !empty;
     rows.open[k] = candle ? table.open[row] : NaN;
     rows.high[k] = candle ? table.high[row] : NaN;
@@ -60,7 +62,7 @@
     rows.ema[k] = readable && average !== 0 ? average : NaN;
   }
   const hasEma = Boolean(table.ema);
-  const emaLabel = table.emaLabel;
+  const emaLabel = table.emaLabel.replace(/[&<>"]/g, (c) => `&#${c.charCodeAt(0)};`);
   const decimals = table.decimals;
   table.open = table.high = table.low = table.close = table.ema = null;
 
@@ -318,11 +320,20 @@
   }
   chart.subscribeCrosshairMove((move) => show(move.logical ?? null));
 
-  if (unreadable > 0) {
-    document.getElementById('note').textContent = unreadable === 1 ?
-      '1 row holds nan or inf and is left empty.' :
-      `${unreadable} rows hold nan or inf and are left empty.`;
+  // What the table said of itself that the chart does not show.
+  const notes = [];
+  if (table.orderFromDates) {
+    notes.push('Its Dates run oldest first, and so does the chart.');
   }
+  if (empties > 0) {
+    notes.push(empties === 1 ? '1 row is empty (a group without a readable tick).' :
+      `${empties} rows are empty (groups without a readable tick).`);
+  }
+  if (unreadable > 0) {
+    notes.push(unreadable === 1 ? '1 row holds nan or inf and is left empty.' :
+      `${unreadable} rows hold nan or inf and are left empty.`);
+  }
+  document.getElementById('note').textContent = notes.join(' ');
 
   // It opens as a trading platform does: the newest candles at a readable width, with the
   // future slots in view; a table that fits is spread across the whole width.
@@ -352,7 +363,8 @@
   // the window (which level, which of its candles), a level's candles, and the time from
   // navigation to the first drawn frame.
   window.vellumbrookChart = {
-    chart, candleSeries, emaSeries, labelOf, count, future, unreadable, view, levelAt, sizeOf,
+    chart, candleSeries, emaSeries, labelOf, count, future, unreadable, empties, view, levelAt,
+    sizeOf,
   };
   requestAnimationFrame(() => requestAnimationFrame(() => {
     window.vellumbrookChart.drawnAfter = performance.now();

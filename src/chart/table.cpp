@@ -29,9 +29,18 @@ std::size_t digitsFrom(std::string_view text, std::size_t at) {
     return end - at;
 }
 
-// The header line, or nothing: "Date,Open,High,Low,Close" with ",ema(SPAN)" or without.
+bool sameLetters(std::string_view text, std::string_view lowerCase) {
+    return text.size() == lowerCase.size() &&
+           std::equal(text.begin(), text.end(), lowerCase.begin(), [](char a, char b) {
+               return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
+           });
+}
+
+// The header line, or nothing: "Date,Open,High,Low,Close" with ",ema(SPAN)" or without, in
+// any letter case (a spreadsheet may have saved it so), the EMA column's name as it stands.
 bool isHeader(std::string_view line, std::string& emaLabel) {
-    if (!line.starts_with(kHeader)) {
+    if (line.size() < kHeader.size() ||
+        !sameLetters(line.substr(0, kHeader.size()), "date,open,high,low,close")) {
         return false;
     }
     const std::string_view rest = line.substr(kHeader.size());
@@ -39,43 +48,113 @@ bool isHeader(std::string_view line, std::string& emaLabel) {
         emaLabel.clear();
         return true;
     }
-    if (rest.size() < 7 || !rest.starts_with(",ema(") || rest.back() != ')' ||
-        digitsFrom(rest, 5) != rest.size() - 6) {
+    if (rest.size() < 4 || !sameLetters(rest.substr(0, 4), ",ema") ||
+        rest.find(',', 1) != std::string_view::npos) {
         return false;
     }
     emaLabel = rest.substr(1);
     return true;
 }
 
+// Days from 1970-01-01 to a date of the Gregorian calendar.
+std::int64_t daysFromCivil(std::int64_t year, int month, int day) {
+    year -= month <= 2 ? 1 : 0;
+    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const std::int64_t yearOfEra = year - era * 400;
+    const std::int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+// A Date as microseconds since 1970, where it is a time in a form that the tools write:
+// "2024.01.02 00:04:54.564" (the converter's), "20240102 00:04:54.564" and "20240102
+// 000454564" (vendors' as vellumbrook-ticks keeps them), "02.01.2024 00:04:54.564", ISO 8601
+// ("2024-01-02T00:04:54.564Z"), or an epoch count of 10, 13 or 16 digits (s, ms, us).
+std::optional<std::int64_t> timeOf(std::string_view date) {
+    std::array<std::string_view, 8> runs;
+    std::size_t count = 0;
+    for (std::size_t at = 0; at < date.size();) {
+        const std::size_t digits = digitsFrom(date, at);
+        if (digits > 0) {
+            if (count == runs.size()) {
+                return std::nullopt;
+            }
+            runs[count++] = date.substr(at, digits);
+            at += digits;
+        } else if (std::string_view(" .-:/TZ").find(date[at]) != std::string_view::npos) {
+            ++at;
+        } else {
+            return std::nullopt;
+        }
+    }
+    const auto value = [](std::string_view digits) {
+        std::int64_t number = 0;
+        for (const char digit : digits) {
+            number = number * 10 + (digit - '0');
+        }
+        return number;
+    };
+    if (count == 1) {
+        const std::size_t size = runs[0].size();
+        const std::int64_t scale = size == 10 ? 1000000 : size == 13 ? 1000 : size == 16 ? 1 : 0;
+        return scale == 0 ? std::nullopt : std::optional(value(runs[0]) * scale);
+    }
+    // Year, month, day, hour, minute, second and the fraction's digits, from the runs.
+    std::array<std::string_view, 7> parts;
+    std::size_t next = 0;
+    if (count >= 1 && runs[0].size() == 8) {
+        parts = {runs[0].substr(0, 4), runs[0].substr(4, 2), runs[0].substr(6, 2)};
+        next = 1;
+    } else if (count >= 3 && runs[0].size() == 4) {
+        parts = {runs[0], runs[1], runs[2]};
+        next = 3;
+    } else if (count >= 3 && runs[0].size() == 2 && runs[2].size() == 4) {
+        parts = {runs[2], runs[1], runs[0]};
+        next = 3;
+    } else {
+        return std::nullopt;
+    }
+    if (next < count && (runs[next].size() == 6 || runs[next].size() == 9)) {
+        const std::string_view clock = runs[next++];
+        parts[3] = clock.substr(0, 2);
+        parts[4] = clock.substr(2, 2);
+        parts[5] = clock.substr(4, 2);
+        parts[6] = clock.substr(6);
+    } else {
+        for (std::size_t part = 3; part < 7 && next < count; ++part) {
+            parts[part] = runs[next++];
+        }
+    }
+    if (next != count || parts[6].size() > 9) {
+        return std::nullopt;
+    }
+    const std::int64_t limits[] = {9999, 12, 31, 23, 59, 60};
+    std::int64_t fields[6] = {};
+    for (std::size_t part = 0; part < 6; ++part) {
+        const bool needed = part < 3 || !parts[3].empty();
+        if ((needed && parts[part].empty()) || (part > 0 && parts[part].size() > 2)) {
+            return std::nullopt;
+        }
+        fields[part] = value(parts[part]);
+        if (fields[part] > limits[part] || (part > 0 && part < 3 && fields[part] == 0)) {
+            return std::nullopt;
+        }
+    }
+    std::string micros(parts[6].substr(0, 6));
+    micros.resize(6, '0');
+    const std::int64_t seconds =
+        ((daysFromCivil(fields[0], static_cast<int>(fields[1]), static_cast<int>(fields[2])) * 24 +
+          fields[3]) *
+             60 +
+         fields[4]) *
+            60 +
+        fields[5];
+    return seconds * 1000000 + value(micros);
+}
+
 // A placeholder row's label: "+" and five digits or more.
 bool isPlaceholderLabel(std::string_view date) {
     return date.size() >= 6 && date[0] == '+' && digitsFrom(date, 1) == date.size() - 1;
-}
-
-// The length of the UTF-8 character at the start of `text`, or 0 when it is not one.
-std::size_t utf8Length(std::string_view text) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    const std::size_t length = lead < 0xc2   ? 0
-                               : lead < 0xe0 ? 2
-                               : lead < 0xf0 ? 3
-                               : lead < 0xf5 ? 4
-                                             : 0;
-    if (length == 0 || text.size() < length) {
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xc0) != 0x80) {
-            return 0;
-        }
-    }
-    // No overlong forms, no surrogates, nothing beyond U+10FFFF.
-    const unsigned char second = byte(1);
-    if ((lead == 0xe0 && second < 0xa0) || (lead == 0xed && second >= 0xa0) ||
-        (lead == 0xf0 && second < 0x90) || (lead == 0xf4 && second >= 0x90)) {
-        return 0;
-    }
-    return length;
 }
 
 // Appends `text` as the inside of a JSON string that can stand inside a <script> element: "<"
@@ -93,7 +172,7 @@ void appendJsonText(std::string& out, std::string_view text) {
         out.append(text.substr(plain, i - plain));
         std::size_t length = 1;
         if (c >= 0x80) {
-            length = utf8Length(text.substr(i));
+            length = output::utf8Length(text.substr(i));
             if (length > 0) {
                 out.append(text.substr(i, length));
             } else {
@@ -172,6 +251,23 @@ std::string plural(std::size_t count, std::string_view word) {
 
 void TableReader::add(std::string_view line) {
     ++line_;
+    // A spreadsheet saves a byte order mark; blank lines at the end are no rows, as for the
+    // converter's own reading.
+    if (line_ == 1 && line.starts_with("\xef\xbb\xbf")) {
+        line.remove_prefix(3);
+    }
+    if (line.empty()) {
+        firstBlank_ = firstBlank_ == 0 ? line_ : firstBlank_;
+        return;
+    }
+    if (firstBlank_ != 0) {
+        throw TableError{firstBlank_, "a blank line in the middle of the table"};
+    }
+    if (line.find('\r') != std::string_view::npos) {
+        throw TableError{line_,
+                         "a CR inside a line: its lines end in CR alone (classic Mac OS); "
+                         "tr '\\r' '\\n' makes them LF"};
+    }
     if (headerLine_ != 0 && headerLine_ + 1 == line_ && headerLine_ != 1) {
         throw TableError{headerLine_, "a header line in the middle of the table"};
     }
@@ -188,7 +284,8 @@ void TableReader::add(std::string_view line) {
         }
         fields_ = fields;
         table_.hasEma = fields == 6;
-        table_.emaLabel = emaLabel;
+        table_.emaLabel.clear();
+        appendJsonText(table_.emaLabel, emaLabel);
         return;
     }
     row(line);
@@ -239,6 +336,11 @@ void TableReader::row(std::string_view line) {
             throw TableError{firstFutureBelow_, "a placeholder row between candles"};
         }
         ++candles_;
+        checkPrices(fields);
+        lastCandle_ = {line_, std::string(date)};
+        if (firstCandle_.line == 0) {
+            firstCandle_ = lastCandle_;
+        }
     }
     // The dates stand in one string, a line each: far fewer objects for the page to hold.
     table_.dates += table_.rows == 0 ? "" : "\\n";
@@ -266,19 +368,91 @@ std::string_view TableReader::number(std::string_view text, std::size_t column, 
     return text;
 }
 
-ChartTable TableReader::finish() {
-    if (candles_ == 0) {
-        throw TableError{0, "no candles in it"};
+// A candle's prices as the converter makes them: its low at most its high, its open and
+// close between them. A row of zeros (a group without a tick) and nan or inf are no prices.
+void TableReader::checkPrices(const std::array<std::string_view, 6>& fields) {
+    std::array<double, 4> prices{};
+    for (std::size_t column = 0; column < 4; ++column) {
+        const std::string_view text = fields[column + 1];
+        if (isNotFinite(text) ||
+            std::from_chars(text.data(), text.data() + text.size(), prices[column]).ec !=
+                std::errc()) {
+            return;  // reported as no number, or drawn as an empty slot
+        }
     }
+    const auto [open, high, low, close] = prices;
+    if (open == 0 && high == 0 && low == 0 && close == 0) {
+        return;
+    }
+    ++realCandles_;
+    const auto price = [&](std::size_t column) {
+        return std::string(kColumnNames[column]) + " " + output::quoted(fields[column + 1]);
+    };
+    if (high < low) {
+        throw TableError{line_, "its " + price(1) + " is below its " + price(2)};
+    }
+    for (const std::size_t column : {0, 3}) {
+        if (prices[column] < low || prices[column] > high) {
+            throw TableError{
+                line_, "its " + price(column) + " is outside its " + price(2) + " and " + price(1)};
+        }
+    }
+}
+
+// Which end is the newest: placeholder rows at the top say newest first; placeholder rows or
+// the header at the bottom (a table turned over) say oldest first; --oldest-first says so
+// for a table without either. Where the first and last candles' Dates are times, they must
+// agree, and without any other sign they decide.
+void TableReader::decideOrder() {
+    const bool headerBelow = headerLine_ > 1;
     if (futureAtTop_ > 0 && firstFutureBelow_ != 0) {
         throw TableError{firstFutureBelow_, "placeholder rows at both ends"};
+    }
+    if (futureAtTop_ > 0 && headerBelow) {
+        throw TableError{headerLine_,
+                         "a header at the bottom says it runs oldest first, but its "
+                         "placeholder rows stand at the top, so it runs newest first"};
     }
     if (futureAtTop_ > 0 && oldestFirst_) {
         throw TableError{0,
                          "its placeholder rows stand at the top, so it runs newest first, "
                          "not --oldest-first"};
     }
-    table_.newestFirst = futureAtTop_ > 0 || (firstFutureBelow_ == 0 && !oldestFirst_);
+    const std::string_view sign =
+        futureAtTop_ > 0         ? "its placeholder rows at the top say newest first"
+        : firstFutureBelow_ != 0 ? "its placeholder rows at the bottom say oldest first"
+        : headerBelow            ? "its header at the bottom says oldest first"
+        : oldestFirst_           ? "--oldest-first says oldest first"
+                                 : "";
+    table_.newestFirst = futureAtTop_ > 0 || sign.empty();
+    const std::optional<std::int64_t> first = timeOf(firstCandle_.date);
+    const std::optional<std::int64_t> last = timeOf(lastCandle_.date);
+    if (!first || !last || *first == *last) {
+        return;
+    }
+    const bool datesNewestFirst = *first > *last;
+    if (sign.empty()) {
+        table_.newestFirst = datesNewestFirst;
+        table_.orderFromDates = !datesNewestFirst;
+    } else if (datesNewestFirst != table_.newestFirst) {
+        throw TableError{lastCandle_.line,
+                         "its Dates run " + std::string(datesNewestFirst ? "newest" : "oldest") +
+                             " first (" + output::quoted(firstCandle_.date) + " on line " +
+                             std::to_string(firstCandle_.line) + ", " +
+                             output::quoted(lastCandle_.date) + " here), but " + std::string(sign)};
+    }
+}
+
+ChartTable TableReader::finish() {
+    if (candles_ == 0) {
+        throw TableError{0, "no candles in it"};
+    }
+    if (realCandles_ == 0) {
+        throw TableError{0, "none of its " + plural(candles_, "row") +
+                                " has prices: each is empty (0,0,0,0, as the converter writes "
+                                "for lines it cannot read) or holds nan or inf"};
+    }
+    decideOrder();
     if (table_.hasEma && table_.emaLabel.empty()) {
         table_.emaLabel = "ema";
     }
@@ -300,15 +474,21 @@ ChartTable readTable(const platform::File& file, bool oldestFirst) {
             }
             buffer.resize(buffer.size() * 2);  // a line longer than the buffer
         }
-        const std::ptrdiff_t got =
-            platform::readNext(file, buffer.data() + held, buffer.size() - held);
+        std::ptrdiff_t got = platform::readNext(file, buffer.data() + held, buffer.size() - held);
         if (got < 0) {
             throw std::runtime_error("it cannot be read");
         }
-        const std::string_view bytes(buffer.data(), held + static_cast<std::size_t>(got));
+        std::string_view bytes(buffer.data(), held + static_cast<std::size_t>(got));
         // The converter's rows end at a NUL, so a NUL means something else (/dev/zero, UTF-16):
-        // the lines before it are read, then the run stops on its line.
-        const std::size_t nul = bytes.find('\0', held);
+        // the lines before it are read, then the run stops on its line. A 1A byte ends the
+        // data, as in the converter's own reading (DOS's end of file).
+        const std::size_t stop = bytes.find_first_of(std::string_view("\0\x1a", 2), held);
+        const std::size_t nul =
+            stop != std::string_view::npos && bytes[stop] == '\0' ? stop : std::string_view::npos;
+        if (stop != std::string_view::npos && nul == std::string_view::npos) {
+            bytes = bytes.substr(0, stop);
+            got = 0;
+        }
         const std::string_view framed = bytes.substr(0, nul);
         std::size_t start = 0;
         for (std::size_t end; (end = framed.find('\n', start)) != std::string_view::npos;

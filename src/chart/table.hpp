@@ -21,18 +21,20 @@ struct ChartTable {
     std::string dates;                   // d1\nd2\n... inside one JSON string
     std::array<std::string, 5> columns;  // Open, High, Low, Close, and the EMA when it has one
     bool hasEma = false;
-    std::string emaLabel;  // the header's "ema(20)", or "ema" when there is no header
+    std::string emaLabel;  // the header's "ema(20)" inside a JSON string, or "ema" without one
     std::uint64_t rows = 0;
     std::uint64_t future = 0;  // placeholder rows
     bool newestFirst = true;
-    int decimals = 0;  // as many as the candles' prices need
+    bool orderFromDates = false;  // nothing but the Dates, read as times, told the order
+    int decimals = 0;             // as many as the candles' prices need
 };
 
 // Reads the table as the converter writes it: with or without its header line (at the top,
 // or at the bottom of a table turned over), with or without the EMA column, newest first
-// with the placeholder rows at the top, or turned over with them at the bottom. Without
-// placeholder rows the table is taken as newest first unless `oldestFirst` says otherwise.
-// Throws TableError.
+// with the placeholder rows at the top, or turned over with them (or its header) at the
+// bottom. Without either sign the Dates tell the order where they are times of a known form,
+// else `oldestFirst` does, else it is newest first. Signs that contradict each other are
+// refused. Throws TableError.
 class TableReader {
   public:
     explicit TableReader(bool oldestFirst) : oldestFirst_(oldestFirst) {}
@@ -48,6 +50,8 @@ class TableReader {
     void header(std::string_view line);
     void row(std::string_view line);
     std::string_view number(std::string_view text, std::size_t column, bool candle);
+    void checkPrices(const std::array<std::string_view, 6>& fields);
+    void decideOrder();
 
     bool oldestFirst_;
     ChartTable table_;
@@ -57,6 +61,15 @@ class TableReader {
     std::uint64_t candles_ = 0;
     std::uint64_t futureAtTop_ = 0;
     std::uint64_t firstFutureBelow_ = 0;  // the line of the first placeholder after a candle
+    std::uint64_t realCandles_ = 0;       // with prices: not empty, no nan or inf
+    std::uint64_t firstBlank_ = 0;        // a blank line, fine only when nothing follows
+    // The oldest and newest candles' Dates as the table has them, first and last.
+    struct DatedLine {
+        std::uint64_t line = 0;
+        std::string date;
+    };
+    DatedLine firstCandle_;
+    DatedLine lastCandle_;
 };
 
 // Reads every line of `file` (LF or CR LF) into a TableReader. Throws TableError, and

@@ -104,6 +104,7 @@ function expectFrom(text, oldestFirst) {
     rising: candles.some((row) => Number(row[4]) > Number(row[1])),
     falling: candles.some((row) => Number(row[4]) < Number(row[1])),
     unreadable: rows.filter((row) => row.slice(1).some((field) => /inf|nan/.test(field))).length,
+    empties: candles.filter((row) => row.slice(1, 5).every((field) => field === '0')).length,
   };
 }
 
@@ -167,9 +168,11 @@ async function checkPage(name, tablePath, chartArgs = [], {dark = false} = {}) {
     .filter((k) => k >= 0);
   check(say('rows of zeros are empty slots, not candles at 0'),
     zeros.every((k) => facts.candles[k] === null));
-  check(say('rows with nan or inf are empty and counted'),
-    expected.unreadable === 0 ? facts.note === '' :
-      facts.note.startsWith(`${expected.unreadable} row`));
+  const counted = (number, words) => number === 0 || facts.note.includes(`${number} ${words}`);
+  check(say('empty rows and rows with nan or inf are counted'),
+    counted(expected.empties, expected.empties === 1 ? 'row is empty' : 'rows are empty') &&
+    counted(expected.unreadable, expected.unreadable === 1 ? 'row holds' : 'rows hold') &&
+    (expected.empties + expected.unreadable > 0 || facts.note === ''), facts.note);
   if (expected.hasEma) {
     const emaOk = expected.rows.every((row, k) => {
       const value = Number(row[5]);

@@ -164,8 +164,109 @@ INSTANTIATE_TEST_SUITE_P(
                   {"table.csv", "other.csv", "-o", "page.html"},
                   kCandles,
                   "vellumbrook-chart: one table at a time: 'table.csv' and 'other.csv'\n",
-                  2}),
+                  2},
+        ChartCase{"control_bytes_in_words_escaped",
+                  {"table.csv", "-o", "page.html", "--ti\x1btle"},
+                  kCandles,
+                  "vellumbrook-chart: unknown option '--ti\\x1btle' (see --help)\n",
+                  2},
+        ChartCase{"control_bytes_in_the_name_escaped",
+                  {"ta\x1b[2Jble.csv", "-o", "page.html"},
+                  kCandles,
+                  "vellumbrook-chart: ta\\x1b[2Jble.csv: cannot be opened: " + kNoSuchFile + "\n",
+                  1},
+        ChartCase{"only_empty_rows",
+                  {"table.csv", "-o", "page.html"},
+                  kHeader + "+00001,0,0,0,0,0\n,0,0,0,0,0\n,0,0,0,0,nan\n",
+                  "vellumbrook-chart: table.csv: none of its 2 rows has prices: each is empty "
+                  "(0,0,0,0, as the converter writes for lines it cannot read) or holds nan or "
+                  "inf\n",
+                  1},
+        ChartCase{"saved_by_a_spreadsheet",
+                  {"table.csv", "-o", "page.html"},
+                  "\xef\xbb\xbf"
+                  "date,open,high,low,close,EMA(<b>)\r\n" +
+                      kCandles + "\n\n\x1a",
+                  "",
+                  0},
+        ChartCase{"blank_line_between_rows",
+                  {"table.csv", "-o", "page.html"},
+                  kHeader + "t2,1.5,2.25,1.25,2,1.75\n\nt1,1,1.5,0.75,1.25,0\n",
+                  "vellumbrook-chart: table.csv:3: a blank line in the middle of the table\n",
+                  1},
+        ChartCase{"lone_cr_line_ends",
+                  {"table.csv", "-o", "page.html"},
+                  "t2,1.5,2.25,1.25,2,1.75\rt1,1,1.5,0.75,1.25,0\r",
+                  "vellumbrook-chart: table.csv:1: a CR inside a line: its lines end in CR alone "
+                  "(classic Mac OS); tr '\\r' '\\n' makes them LF\n",
+                  1},
+        ChartCase{"high_below_low",
+                  {"table.csv", "-o", "page.html"},
+                  kHeader + "t2,1.5,1.25,2.25,2,1.75\n",
+                  "vellumbrook-chart: table.csv:2: its High '1.25' is below its Low '2.25'\n",
+                  1},
+        ChartCase{"close_outside_low_and_high",
+                  {"table.csv", "-o", "page.html"},
+                  kHeader + "t2,1.5,2.25,1.25,3,1.75\n",
+                  "vellumbrook-chart: table.csv:2: its Close '3' is outside its Low '1.25' and "
+                  "High '2.25'\n",
+                  1},
+        ChartCase{"header_below_placeholders_above",
+                  {"table.csv", "-o", "page.html"},
+                  "+00001,0,0,0,0,2\n" + kCandles + kHeader,
+                  "vellumbrook-chart: table.csv:4: a header at the bottom says it runs oldest "
+                  "first, but its placeholder rows stand at the top, so it runs newest first\n",
+                  1},
+        ChartCase{"dates_against_placeholders",
+                  {"table.csv", "-o", "page.html"},
+                  kHeader + "+00001,0,0,0,0,2\n2024.01.02 00:00:00.000,1,1.5,0.75,1.25,0\n"
+                            "2024.01.02 00:01:00.000,1.5,2.25,1.25,2,1.75\n",
+                  "vellumbrook-chart: table.csv:4: its Dates run oldest first ('2024.01.02 "
+                  "00:00:00.000' on line 3, '2024.01.02 00:01:00.000' here), but its "
+                  "placeholder rows at the top say newest first\n",
+                  1}),
     [](const ::testing::TestParamInfo<ChartCase>& info) { return info.param.name; });
+
+// Which end of a table is the newest, as the page is told: from the placeholder rows, the
+// header's place, --oldest-first, or else the Dates where they are times of a known form.
+TEST(ChartOrder, IsTakenFromTheTableAndItsDates) {
+    const testing::InScratchFolder scratch("vellumbrook-chart-order");
+    const struct {
+        std::string table;
+        std::vector<std::string> options;
+        std::string order;  // as the page's data says it
+    } cases[] = {
+        {kCandles + kHeader, {}, "\"newestFirst\":false,\"orderFromDates\":false"},
+        {kCandles, {"--oldest-first"}, "\"newestFirst\":false,\"orderFromDates\":false"},
+        {kCandles, {}, "\"newestFirst\":true,\"orderFromDates\":false"},
+        {"2024-01-02T00:00:00Z,1,2,1,2\n2024-01-02T00:00:01.5Z,1,2,1,2\n",
+         {},
+         "\"newestFirst\":false,\"orderFromDates\":true"},
+        {"20240102 000001000,1,2,1,2\n20240102 000000500,1,2,1,2\n",
+         {},
+         "\"newestFirst\":true,\"orderFromDates\":false"},
+        {"1704153600000,1,2,1,2\n1704153601000,1,2,1,2\n",
+         {},
+         "\"newestFirst\":false,\"orderFromDates\":true"},
+        {"02.01.2024 00:00:00.000,1,2,1,2\n01.01.2024 23:59:59.999,1,2,1,2\n",
+         {},
+         "\"newestFirst\":true,\"orderFromDates\":false"},
+        {"20240102 00:00:01.000,1,2,1,2\n20240102 00:00:02.000,1,2,1,2\n",
+         {"--title=a\xff\x01" "b"},
+         "<title>a\xef\xbf\xbd b</title>"},
+    };
+    for (const auto& [table, options, order] : cases) {
+        std::ofstream("table.csv", std::ios::binary) << table;
+        std::vector<std::string> words{"vellumbrook-chart", "table.csv", "-o", "page.html"};
+        words.insert(words.end(), options.begin(), options.end());
+        std::vector<char*> argv;
+        for (std::string& word : words) {
+            argv.push_back(word.data());
+        }
+        ASSERT_EQ(runChartProgram(static_cast<int>(argv.size()), argv.data(), stdout, stderr), 0);
+        EXPECT_NE(testing::readFile("page.html").find(order), std::string::npos) << table;
+    }
+}
 
 }  // namespace
 }  // namespace vellumbrook::chart
