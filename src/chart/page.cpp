@@ -1,5 +1,7 @@
 #include "chart/page.hpp"
 
+#include <algorithm>
+#include <cstdint>
 #include <stdexcept>
 
 #include "output/quoted.hpp"
@@ -34,23 +36,62 @@ std::string htmlEscaped(std::string_view text) {
     return out;
 }
 
-// The table's data as the JSON block that the page reads, column by column.
-void writeTable(const ChartTable& table, const std::function<void(std::string_view)>& write) {
+// Where the text after the `count`-th separator of `text` starts: after a comma in a column,
+// after a "\n" escape in the Dates (a backslash that only escapes another is no separator).
+std::size_t afterSeparators(std::string_view text, std::uint64_t count, bool dates) {
+    std::size_t at = 0;
+    for (std::uint64_t found = 0; found < count; ++found) {
+        if (!dates) {
+            at = text.find(',', at) + 1;
+            continue;
+        }
+        for (;; at += 2) {
+            at = text.find('\\', at);
+            if (text[at + 1] == 'n') {
+                break;
+            }
+        }
+        at += 2;
+    }
+    return at;
+}
+
+// The rows `from` .. `to` - 1 (in the table's order) of one of its texts.
+std::string_view rowsOf(std::string_view text, std::uint64_t from, std::uint64_t to,
+                        std::uint64_t rows, bool dates) {
+    const std::size_t begin = afterSeparators(text, from, dates);
+    if (to == rows) {
+        return text.substr(begin);
+    }
+    const std::size_t end = begin + afterSeparators(text.substr(begin), to - from, dates);
+    return text.substr(begin, end - begin - (dates ? 2 : 1));
+}
+
+// The table's data as a JSON block that the page reads, column by column: its rows `from` ..
+// `to` - 1 in its own order, the rest being its `skipped` oldest rows.
+void writeRows(const ChartTable& table, std::uint64_t from, std::uint64_t to,
+               const std::function<void(std::string_view)>& write) {
+    const std::uint64_t skipped = table.rows - (to - from);
     write("{\"newestFirst\":" + std::string(table.newestFirst ? "true" : "false") +
           ",\"orderFromDates\":" + std::string(table.orderFromDates ? "true" : "false") +
-          ",\"future\":" + std::to_string(table.future) + ",\"decimals\":" +
-          std::to_string(table.decimals) + ",\"emaLabel\":\"" + table.emaLabel + "\",\"dates\":\"");
-    write(table.dates);
+          ",\"future\":" + std::to_string(table.future) + ",\"skipped\":" +
+          std::to_string(skipped) + ",\"decimals\":" + std::to_string(table.decimals) +
+          ",\"emaLabel\":\"" + table.emaLabel + "\",\"dates\":\"");
+    write(rowsOf(table.dates, from, to, table.rows, true));
     constexpr std::string_view kNames[] = {"open", "high", "low", "close", "ema"};
     for (std::size_t column = 0; column < table.columns.size(); ++column) {
         if (column < 4 || table.hasEma) {
             write(std::string(column == 0 ? "\"" : "]") + ",\"" + std::string(kNames[column]) +
                   "\":[");
-            write(table.columns[column]);
+            write(rowsOf(table.columns[column], from, to, table.rows, false));
         }
     }
     write("]}");
 }
+
+// The newest rows come first, in a block of their own, so that the page can draw them before
+// it has the whole: the future rows and as many candles as the page's window holds.
+constexpr std::uint64_t kNewestCandles = 9000;
 
 }  // namespace
 
@@ -71,8 +112,19 @@ void writePage(const ChartTable& table, std::string_view title,
             write(assets::library());
         } else if (name == "script") {
             write(assets::pageJs());
+        } else if (name == "newest") {
+            const std::uint64_t held = std::min(table.rows, table.future + kNewestCandles);
+            if (table.newestFirst) {
+                writeRows(table, 0, held, write);
+            } else {
+                writeRows(table, table.rows - held, table.rows, write);
+            }
         } else if (name == "table") {
-            writeTable(table, write);
+            if (table.rows > table.future + kNewestCandles) {
+                writeRows(table, 0, table.rows, write);
+            } else {
+                write("null");  // the newest rows were all of them
+            }
         } else {
             throw std::logic_error("the page template names an unknown part");
         }

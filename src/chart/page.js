@@ -1,7 +1,9 @@
-// The candlestick chart of one vellumbrook table. The table comes in as one JSON block, in
-// the table's own order; the chart wants the oldest candle first. Candles made of a fixed
-// number of ticks have no regular time, so each row's number is its place on the time axis
-// and its Date text, exactly as the table has it, is the label shown there.
+// The candlestick chart of one vellumbrook table. The table comes in JSON blocks, in the
+// table's own order: first its newest rows, so that the first frame need not wait for the
+// rest, then (for a large table) the whole, read once the page has it. The chart wants the
+// oldest candle first. Candles made of a fixed number of ticks have no regular time, so each
+// row's number is its place on the time axis and its Date text, exactly as the table has it,
+// is the label shown there.
 (function () {
   'use strict';
 
@@ -11,67 +13,81 @@
   const emaColour = '#2962ff';
   const newestShown = 150;
 
-  // The table, as the program wrote it. Its columns are let go as soon as the series hold
-  // their data: a large table then never stands in memory twice over.
-  const block = document.getElementById('table');
-  const table = JSON.parse(block.textContent);
-  block.textContent = '';
-  const count = table.open.length;
-  const future = table.future;
-  // The Date texts come as one string, a line each; where each starts is found once.
-  const dates = table.dates;
-  const starts = new Uint32Array(count + 1);
-  for (let row = 1, at = 0; row <= count; ++row) {
-    const end = dates.indexOf('\n', at);
-    at = end < 0 ? dates.length + 1 : end + 1;
-    starts[row] = at;
+  // A block of the table, parsed and let go of; null when it holds none.
+  function readBlock(id) {
+    const block = document.getElementById(id);
+    const table = JSON.parse(block.textContent);
+    block.textContent = '';
+    return table;
   }
-  // The chart runs oldest first; k counts from the oldest row, its time is k + 1.
-  const rowOf = table.newestFirst ? (k) => count - 1 - k : (k) => k;
-  const labelOf = (k) => {
-    const row = rowOf(k);
-    return row >= 0 && row < count ? dates.substring(starts[row], starts[row + 1] - 1) : '';
-  };
 
+  // The rows of a block: its `skipped` oldest rows are not in it (a later block brings them).
   // The columns, oldest first, as typed arrays: NaN where nothing is drawn. nan and inf come
   // as null: such a row stays an empty slot, EMA and all. A group of ticks with no usable
   // line comes as a row of zeros: an empty slot, not a candle at 0. Placeholder rows are
   // future slots: no candle, but the EMA that the converter gave them, where it is not 0
   // (none yet, before the seed).
-  const isReadable = (row) => table.open[row] !== null && table.high[row] !== null &&
-    table.low[row] !== null && table.close[row] !== null && (!table.ema || table.ema[row] !== null);
-  const rows = {
-    open: new Float64Array(count), high: new Float64Array(count),
-    low: new Float64Array(count), close: new Float64Array(count), ema: new Float64Array(count),
-  };
-  let unreadable = 0;
-  let empties = 0;
-  for (let k = 0; k < count; ++k) {
-    const row = rowOf(k);
-    const readable = isReadable(row);
-    unreadable += readable ? 0 : 1;
-    const empty = table.open[row] === 0 && table.high[row] === 0 && table.low[row] === 0 &&
-      table.close[row] === 0;
-    empties += empty && k < count - future ? 1 : 0;
-    const candle = k < count - future && readable && !empty;
-    rows.open[k] = candle ? table.open[row] : NaN;
-    rows.high[k] = candle ? table.high[row] : NaN;
-    rows.low[k] = candle ? table.low[row] : NaN;
-    rows.close[k] = candle ? table.close[row] : NaN;
-    const average = table.ema ? table.ema[row] : 0;
-    rows.ema[k] = readable && average !== 0 ? average : NaN;
+  function rowsOf(table) {
+    const held = table.open.length;
+    const skipped = table.skipped;
+    const count = skipped + held;
+    const future = table.future;
+    // The Date texts come as one string, a line each; where each starts is found once.
+    const dates = table.dates;
+    const starts = new Uint32Array(held + 1);
+    for (let row = 1, at = 0; row <= held; ++row) {
+      const end = dates.indexOf('\n', at);
+      at = end < 0 ? dates.length + 1 : end + 1;
+      starts[row] = at;
+    }
+    // k counts from the oldest row of the whole table; its time is k + 1.
+    const rowOf = table.newestFirst ? (k) => count - 1 - k : (k) => k - skipped;
+    const labelOf = (k) => {
+      const row = rowOf(k);
+      return row >= 0 && row < held ? dates.substring(starts[row], starts[row + 1] - 1) : '';
+    };
+    const isReadable = (row) => table.open[row] !== null && table.high[row] !== null &&
+      table.low[row] !== null && table.close[row] !== null &&
+      (!table.ema || table.ema[row] !== null);
+    const column = () => new Float64Array(count).fill(NaN);
+    const rows = {open: column(), high: column(), low: column(), close: column(), ema: column()};
+    let unreadable = 0;
+    let empties = 0;
+    for (let k = skipped; k < count; ++k) {
+      const row = rowOf(k);
+      const readable = isReadable(row);
+      unreadable += readable ? 0 : 1;
+      const empty = table.open[row] === 0 && table.high[row] === 0 && table.low[row] === 0 &&
+        table.close[row] === 0;
+      empties += empty && k < count - future ? 1 : 0;
+      if (k < count - future && readable && !empty) {
+        rows.open[k] = table.open[row];
+        rows.high[k] = table.high[row];
+        rows.low[k] = table.low[row];
+        rows.close[k] = table.close[row];
+      }
+      const average = table.ema ? table.ema[row] : 0;
+      rows.ema[k] = readable && average !== 0 ? average : NaN;
+    }
+    return {count, rows, labelOf, unreadable, empties, whole: skipped === 0};
   }
-  const hasEma = Boolean(table.ema);
-  const emaLabel = table.emaLabel.replace(/[&<>"]/g, (c) => `&#${c.charCodeAt(0)};`);
-  const decimals = table.decimals;
-  table.open = table.high = table.low = table.close = table.ema = null;
+
+  const first = readBlock('newest');
+  let data = rowsOf(first);
+  const count = data.count;
+  const future = first.future;
+  const labelOf = (k) => data.labelOf(k);
+  const hasEma = Boolean(first.ema);
+  const emaLabel = first.emaLabel.replace(/[&<>"]/g, (c) => `&#${c.charCodeAt(0)};`);
+  const decimals = first.decimals;
+  const orderFromDates = first.orderFromDates;
 
   // Zoomed out, neighbouring candles are merged, mergeFactor of one level into one of the
   // next: still true candles, of more ticks each, whose EMA is that of their newest member.
   // A merged candle starts at a row that is a multiple of its size, so the levels nest and
   // its time (its first row's, + 1) is that row's at every level.
   const mergeFactor = 4;
-  const levels = [rows];
+  let levels = [data.rows];
   const sizeOf = (level) => mergeFactor ** level;
   function levelAt(level) {
     while (levels.length <= level) {
@@ -320,20 +336,22 @@
   }
   chart.subscribeCrosshairMove((move) => show(move.logical ?? null));
 
-  // What the table said of itself that the chart does not show.
-  const notes = [];
-  if (table.orderFromDates) {
-    notes.push('Its Dates run oldest first, and so does the chart.');
+  // What the table said of itself that the chart does not show, once all of it is read.
+  function writeNotes() {
+    const notes = [];
+    if (orderFromDates) {
+      notes.push('Its Dates run oldest first, and so does the chart.');
+    }
+    if (data.empties > 0) {
+      notes.push(data.empties === 1 ? '1 row is empty (a group without a readable tick).' :
+        `${data.empties} rows are empty (groups without a readable tick).`);
+    }
+    if (data.unreadable > 0) {
+      notes.push(data.unreadable === 1 ? '1 row holds nan or inf and is left empty.' :
+        `${data.unreadable} rows hold nan or inf and are left empty.`);
+    }
+    document.getElementById('note').textContent = notes.join(' ');
   }
-  if (empties > 0) {
-    notes.push(empties === 1 ? '1 row is empty (a group without a readable tick).' :
-      `${empties} rows are empty (groups without a readable tick).`);
-  }
-  if (unreadable > 0) {
-    notes.push(unreadable === 1 ? '1 row holds nan or inf and is left empty.' :
-      `${unreadable} rows hold nan or inf and are left empty.`);
-  }
-  document.getElementById('note').textContent = notes.join(' ');
 
   // It opens as a trading platform does: the newest candles at a readable width, with the
   // future slots in view; a table that fits is spread across the whole width.
@@ -359,12 +377,32 @@
     link.click();
   });
 
+  // The whole table, once the page holds it (the script after its block calls this): the
+  // view stays where it is, its candles now all there.
+  function readWhole() {
+    const whole = readBlock('table');
+    if (whole) {
+      data = rowsOf(whole);
+      levels = [data.rows];
+      const range = timeScale.getVisibleLogicalRange();
+      const level = view.level;
+      view.end = -1;  // the window's candles are given again
+      showAt(level, view.first + range.from, view.first + range.to);
+    }
+    writeNotes();
+    window.vellumbrookChart.whole = true;
+    window.vellumbrookChart.wholeAfter = performance.now();
+    window.vellumbrookChart.unreadable = data.unreadable;
+    window.vellumbrookChart.empties = data.empties;
+  }
+
   // For scripts that drive the page (and its tests): the chart, its series, the Date labels,
-  // the window (which level, which of its candles), a level's candles, and the time from
-  // navigation to the first drawn frame.
+  // the window (which level, which of its candles), a level's candles, whether the whole
+  // table is read, and the times from navigation to the first drawn frame and to the whole
+  // table read.
   window.vellumbrookChart = {
-    chart, candleSeries, emaSeries, labelOf, count, future, unreadable, empties, view, levelAt,
-    sizeOf,
+    chart, candleSeries, emaSeries, labelOf, count, future, view, levelAt, sizeOf, readWhole,
+    whole: false,
   };
   requestAnimationFrame(() => requestAnimationFrame(() => {
     window.vellumbrookChart.drawnAfter = performance.now();

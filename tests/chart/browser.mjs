@@ -3,7 +3,10 @@
 // placeholders, tables turned over, and one with an inf row.
 //   node tests/chart/browser.mjs BINDIR WORKDIR [--screenshot PNG]
 //   node tests/chart/browser.mjs --measure PAGE...   (bench: the best of three times from
-//                                                    navigation to the first frame, and heap)
+//                                                    navigation to the first frame, the heap,
+//                                                    the times to fit everything (F) and to
+//                                                    go back to the newest (End), and from
+//                                                    navigation to the whole table read)
 // Exits 77 (skipped) when puppeteer-core (npm ci here) or Chromium is missing.
 import {execFileSync} from 'node:child_process';
 import fs from 'node:fs';
@@ -44,25 +47,40 @@ async function open(file, {dark = false} = {}) {
   await page.setOfflineMode(true);
   await page.emulateMediaFeatures([{name: 'prefers-color-scheme', value: dark ? 'dark' : 'light'}]);
   await page.goto('file://' + path.resolve(file));
-  await page.waitForFunction(() => window.vellumbrookChart?.drawnAfter, {timeout: 120000});
+  await page.waitForFunction(() => window.vellumbrookChart?.drawnAfter && window.vellumbrookChart.whole,
+    {timeout: 120000});
   return {page, requests, errors};
 }
 
 if (process.argv[2] === '--measure') {
   for (const file of process.argv.slice(3)) {
     let fastest = Infinity;
+    let whole = Infinity;
     let heap = 0;
+    let fit = Infinity;
+    let back = Infinity;
+    // From a key press until the frame after the one it changed is drawn.
+    const timed = (page, key) => page.evaluate((key) => new Promise((done) => {
+      const started = performance.now();
+      document.dispatchEvent(new KeyboardEvent('keydown', {key}));
+      requestAnimationFrame(() => requestAnimationFrame(() => done(performance.now() - started)));
+    }), key);
     for (let run = 0; run < 3; ++run) {
       // A browser of its own each time, so that nothing of the page is cached from before.
       await browser.close();
       browser = await launch();
       const {page} = await open(file);
       fastest = Math.min(fastest, await page.evaluate(() => window.vellumbrookChart.drawnAfter));
+      whole = Math.min(whole, await page.evaluate(() => window.vellumbrookChart.wholeAfter));
+      fit = Math.min(fit, await timed(page, 'F'));
+      back = Math.min(back, await timed(page, 'End'));
       await page.evaluate(() => window.gc());
       heap = (await page.metrics()).JSHeapUsedSize;
       await page.close();
     }
-    console.log(`${file}\t${(fastest / 1000).toFixed(2)}\t${(heap / 2 ** 20).toFixed(0)}`);
+    const seconds = (ms) => (ms / 1000).toFixed(2);
+    console.log(`${file}\t${seconds(fastest)}\t${(heap / 2 ** 20).toFixed(0)}\t${seconds(fit)}\t` +
+      `${seconds(back)}\t${seconds(whole)}`);
   }
   await browser.close();
   process.exit(0);
@@ -251,8 +269,8 @@ async function checkPage(name, tablePath, chartArgs = [], {dark = false} = {}) {
 // A table large enough to cross every merge level (200,000 rows, a random walk): the page
 // gives the library a window of one level, switches levels as the wheel zooms, without the
 // row under the cursor jumping, and moves the window as a drag pans; every candle it gives
-// is the merge of the table's rows.
-async function checkLevels() {
+// is the merge of the table's rows. Turned over (oldest first), it opens and fits the same.
+async function checkLevels(turned) {
   const rows = [];
   let price = 100000;
   let seed = 7;
@@ -264,14 +282,16 @@ async function checkLevels() {
     const low = Math.min(open, price) - Math.round(random() * 10);
     rows.push([`r${k}`, open, high, low, price]);
   }
-  const text = 'Date,Open,High,Low,Close\n+00001,0,0,0,0\n' +
-    rows.slice().reverse().map((row) => row.join(',')).join('\n') + '\n';
-  const tablePath = path.join(workDir, 'levels.csv');
-  const pagePath = path.join(workDir, 'levels.html');
+  const lines = rows.map((row) => row.join(','));
+  const text = turned ? ['Date,Open,High,Low,Close', ...lines, '+00001,0,0,0,0', ''].join('\n') :
+    ['Date,Open,High,Low,Close', '+00001,0,0,0,0', ...lines.reverse(), ''].join('\n');
+  const name = turned ? 'levels-turned' : 'levels';
+  const tablePath = path.join(workDir, name + '.csv');
+  const pagePath = path.join(workDir, name + '.html');
   fs.writeFileSync(tablePath, text);
   execFileSync(path.join(binDir, 'vellumbrook-chart'), [tablePath, '-o', pagePath]);
   const {page, errors} = await open(pagePath);
-  const say = (what) => `levels: ${what}`;
+  const say = (what) => `${name}: ${what}`;
   const settled = () => page.evaluate(() => new Promise((done) =>
     requestAnimationFrame(() => requestAnimationFrame(done))));
   const box = await (await page.$('#chart')).boundingBox();
@@ -312,6 +332,10 @@ async function checkLevels() {
     now.range.from <= 0 && now.range.to >= now.end - 1 && mergedRight(now) &&
     now.legend.includes(`each candle: ${now.size} of the table's`),
   `${top} ${JSON.stringify(now.range)} ${now.legend}`);
+  if (turned) {
+    await page.close();
+    return;
+  }
   const seen = new Set([top]);
   await page.mouse.move(x, box.y + box.height / 2);
   for (let step = 0; step < 80 && now.level > 0; ++step) {
@@ -375,7 +399,8 @@ for (const folder of fs.readdirSync(path.join(root, 'examples/sources')).sort())
     await checkPage(folder, table, folder === 'charting' ? ['--oldest-first'] : []);
   }
 }
-await checkLevels();
+await checkLevels(false);
+await checkLevels(true);
 await browser.close();
 console.log(`chart: ${passed} passed, ${failed} failed`);
 process.exit(failed === 0 ? 0 : 1);
