@@ -91,7 +91,10 @@ PY
 import json, re, sys
 page = open(sys.argv[1], encoding="utf-8").read()
 assert page.startswith("<!DOCTYPE html>") and page.endswith("</html>\n")
-data = json.loads(re.search(r'<script type="application/json" id="table">(.*?)</script>', page, re.S).group(1))
+block = lambda name: json.loads(re.search(r'<script type="application/json" id="%s">(.*?)</script>' % name, page, re.S).group(1))
+# The newest rows come in a block of their own, which holds them all when the table is small.
+data = block("table") or block("newest")
+assert data["skipped"] == 0
 rows = [line.split(",") for line in open(sys.argv[2]).read().splitlines()[1:]]
 assert data["dates"].split("\n") == [row[0] for row in rows]
 assert data["close"] == [float(row[4]) for row in rows]
