@@ -370,10 +370,42 @@
     }
   });
 
+  // The picture that Save PNG saves says what it shows: the title and the newest candle's
+  // legend line above the chart as it is shown, the Dates of the first and last candles in
+  // view below it.
+  function picture() {
+    const shot = chart.takeScreenshot();
+    const scale = shot.width / Math.max(1, document.getElementById('chart').clientWidth);
+    const line = Math.round(22 * scale);
+    const canvas = document.createElement('canvas');
+    canvas.width = shot.width;
+    canvas.height = shot.height + 3 * line;
+    const context = canvas.getContext('2d');
+    const style = getComputedStyle(document.body);
+    context.fillStyle = chart.options().layout.background.color;
+    context.fillRect(0, 0, canvas.width, canvas.height);
+    context.drawImage(shot, 0, 2 * line);
+    context.fillStyle = chart.options().layout.textColor;
+    context.textBaseline = 'middle';
+    const font = `${Math.round(13 * scale)}px ${style.fontFamily}`;
+    context.font = `600 ${font}`;
+    context.fillText(document.title, 8 * scale, line / 2);
+    show(null);
+    context.font = font;
+    context.fillText(legend.textContent, 8 * scale, 1.5 * line);
+    const range = timeScale.getVisibleLogicalRange();
+    const size = sizeOf(view.level);
+    const end = Math.floor(newest / size);
+    const firstShown = Math.min(end, view.first + Math.max(0, Math.ceil(range.from)));
+    const lastShown = Math.min(end, view.first + Math.floor(range.to));
+    context.fillText(`${labelOf(firstShown * size)} to ${labelOf(lastShown * size)}`, 8 * scale,
+      canvas.height - line / 2);
+    return canvas;
+  }
   document.getElementById('save').addEventListener('click', () => {
     const link = document.createElement('a');
     link.download = (document.title || 'chart') + '.png';
-    link.href = chart.takeScreenshot().toDataURL('image/png');
+    link.href = picture().toDataURL('image/png');
     link.click();
   });
 
@@ -402,7 +434,7 @@
   // table read.
   window.vellumbrookChart = {
     chart, candleSeries, emaSeries, labelOf, count, future, view, levelAt, sizeOf, readWhole,
-    whole: false,
+    picture, whole: false,
   };
   requestAnimationFrame(() => requestAnimationFrame(() => {
     window.vellumbrookChart.drawnAfter = performance.now();

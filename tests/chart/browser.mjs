@@ -235,6 +235,25 @@ async function checkPage(name, tablePath, chartArgs = [], {dark = false} = {}) {
     return seen;
   });
   check(say('rising candles are drawn in their colour'), colours.rising || !expected.rising);
+  // Save PNG's picture: text above the chart (title, legend) and below it (the span's Dates).
+  const picture = await page.evaluate(() => {
+    const canvas = window.vellumbrookChart.picture();
+    const shot = window.vellumbrookChart.chart.takeScreenshot();
+    const context = canvas.getContext('2d');
+    const inked = (top, height) => {
+      const pixels = context.getImageData(0, top, canvas.width, height).data;
+      let count = 0;
+      for (let i = 0; i < pixels.length; i += 4) {
+        count += pixels[i] !== pixels[0] || pixels[i + 1] !== pixels[1] ? 1 : 0;
+      }
+      return count;
+    };
+    const band = (canvas.height - shot.height) / 3;
+    return {title: inked(0, band), legend: inked(band, band),
+      dates: inked(canvas.height - band, band), taller: canvas.height > shot.height};
+  });
+  check(say('Save PNG holds the title, the legend and the Dates in view'), picture.taller &&
+    picture.title > 50 && picture.legend > 50 && picture.dates > 50, JSON.stringify(picture));
   check(say('falling candles are drawn in their colour'), colours.falling || !expected.falling);
 
   // Zoom with the wheel, pan by dragging, fit everything with a double-click.
