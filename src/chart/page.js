@@ -139,6 +139,85 @@
   const newest = count - future - 1;
   const format = (value) => value.toFixed(decimals);
   const label = (time) => labelOf(time - 1);
+
+  // A Date that is a time in a form the tools write, as UTC milliseconds: the converter's
+  // "2024.01.02 00:04:54.564", vendors' "20240102 00:04:54.564", "20240102 000454564" and
+  // "02.01.2024 00:04:54.564", ISO 8601, and epoch counts of 10, 13 or 16 digits. NaN for any
+  // other text.
+  function timeOf(text) {
+    if (!/^[\d .:\/TZ-]+$/.test(text)) {
+      return NaN;
+    }
+    const runs = text.match(/\d+/g);
+    if (runs.length === 1) {
+      const scale = {10: 1000, 13: 1, 16: 0.001}[runs[0].length];
+      return scale === undefined ? NaN : Number(runs[0]) * scale;
+    }
+    let parts;
+    let next;
+    if (runs[0].length === 8) {
+      parts = [runs[0].slice(0, 4), runs[0].slice(4, 6), runs[0].slice(6)];
+      next = 1;
+    } else if (runs.length >= 3 && runs[0].length === 4) {
+      parts = runs.slice(0, 3);
+      next = 3;
+    } else if (runs.length >= 3 && runs[0].length === 2 && runs[2].length === 4) {
+      parts = [runs[2], runs[1], runs[0]];
+      next = 3;
+    } else {
+      return NaN;
+    }
+    const clock = runs[next];
+    if (clock !== undefined && (clock.length === 6 || clock.length === 9)) {
+      parts.push(clock.slice(0, 2), clock.slice(2, 4), clock.slice(4, 6), clock.slice(6));
+      next += 1;
+    } else {
+      parts.push(...runs.slice(next, next + 4));
+      next += 4;
+    }
+    if (next < runs.length || parts.slice(1, 6).some((part) => part.length > 2)) {
+      return NaN;
+    }
+    const [year, month, day, hour = 0, minute = 0, second = 0] = parts.slice(0, 6).map(Number);
+    const fraction = parts[6] ? Number('0.' + parts[6]) * 1000 : 0;
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
+      second > 60) {
+      return NaN;
+    }
+    return Date.UTC(year, month - 1, day, hour, minute, second) + fraction;
+  }
+
+  // The rows' Dates as times, read when first asked for; -Infinity: not read yet.
+  let times = new Float64Array(count).fill(-Infinity);
+  const timeAt = (k) => {
+    if (times[k] === -Infinity) {
+      times[k] = timeOf(labelOf(k));
+    }
+    return times[k];
+  };
+  // Where the newest candle's Date is a time, the axis and the legend read the Dates as times.
+  const datesAreTimes = !Number.isNaN(timeAt(count - future - 1));
+  const pad = (number, digits = 2) => String(Math.floor(number)).padStart(digits, '0');
+  function readable(t, withTime = true) {
+    const date = new Date(t);
+    const day = `${date.getUTCFullYear()}-${pad(date.getUTCMonth() + 1)}-${pad(date.getUTCDate())}`;
+    if (!withTime) {
+      return day;
+    }
+    const milliseconds = t - Math.floor(t / 1000) * 1000;
+    return `${day} ${pad(date.getUTCHours())}:${pad(date.getUTCMinutes())}:` +
+      `${pad(date.getUTCSeconds())}.${pad(milliseconds, 3)}`;
+  }
+  // A row's Date as the legend and the crosshair show it.
+  const shownDate = (k) => {
+    const t = datesAreTimes ? timeAt(k) : NaN;
+    return Number.isNaN(t) ? labelOf(k) : readable(t);
+  };
+  // The axis marks new days in bold, then hours, then minutes, as a platform does: a mark's
+  // weight is the largest of these units whose boundary lies between it and the one before.
+  const units = [[86400000, 60], [43200000, 55], [21600000, 54], [10800000, 53], [3600000, 50],
+    [1800000, 45], [900000, 44], [300000, 43], [60000, 40], [30000, 35], [10000, 34],
+    [5000, 33], [1000, 30]];
   const priceFormat = {
     type: 'price', precision: decimals, minMove: Number('1e-' + decimals),
   };
@@ -171,15 +250,29 @@
       return time;
     }
     formatHorzItem(time) {
-      return label(time);
+      return shownDate(time - 1);
     }
     formatTickmark(mark) {
-      return label(mark.time);
+      const t = datesAreTimes ? timeAt(mark.time - 1) : NaN;
+      if (Number.isNaN(t)) {
+        return label(mark.time);
+      }
+      const clock = readable(t).slice(11, mark.weight >= 40 ? 16 : 19);
+      return mark.weight >= 60 ? readable(t, false) : clock;
     }
     maxTickMarkWeight(marks) {
       return marks.reduce((most, mark) => Math.max(most, mark.weight), 0);
     }
     fillWeightsForPoints(points, from) {
+      if (datesAreTimes) {
+        for (let i = Math.max(from, 1); i < points.length; ++i) {
+          const t = timeAt(points[i].time - 1);
+          const before = timeAt(points[i - 1].time - 1);
+          const unit = units.find(([size]) => Math.floor(t / size) !== Math.floor(before / size));
+          points[i].timeWeight = Number.isNaN(t) || Number.isNaN(before) || !unit ? 0 : unit[1];
+        }
+        return;
+      }
       const steps = [100000, 10000, 1000, 500, 100, 50, 10, 5];
       for (let i = from; i < points.length; ++i) {
         const step = steps.findIndex((size) => points[i].time % size === 0);
@@ -332,7 +425,8 @@
       parts.push(`<span class="name">${merged.textContent}</span>`);
     }
     legend.innerHTML = parts.join('  ');
-    legend.firstChild.textContent = labelOf(j * sizeOf(level));
+    legend.firstChild.textContent = shownDate(j * sizeOf(level));
+    legend.firstChild.title = labelOf(j * sizeOf(level));
   }
   chart.subscribeCrosshairMove((move) => show(move.logical ?? null));
 
@@ -416,6 +510,7 @@
     if (whole) {
       data = rowsOf(whole);
       levels = [data.rows];
+      times = new Float64Array(count).fill(-Infinity);
       const range = timeScale.getVisibleLogicalRange();
       const level = view.level;
       view.end = -1;  // the window's candles are given again
@@ -435,6 +530,7 @@
   window.vellumbrookChart = {
     chart, candleSeries, emaSeries, labelOf, count, future, view, levelAt, sizeOf, readWhole,
     picture, whole: false,
+    readableDate: (text) => (Number.isNaN(timeOf(text)) ? text : readable(timeOf(text))),
   };
   requestAnimationFrame(() => requestAnimationFrame(() => {
     window.vellumbrookChart.drawnAfter = performance.now();

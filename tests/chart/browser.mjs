@@ -211,8 +211,9 @@ async function checkPage(name, tablePath, chartArgs = [], {dark = false} = {}) {
     const x = await page.evaluate((k) =>
       window.vellumbrookChart.chart.timeScale().logicalToCoordinate(k), k);
     await page.mouse.move(box.x + x, box.y + box.height / 2);
+    // The Date as written stands in the legend's tooltip; it shows as a time where it is one.
     await page.waitForFunction((label) =>
-      document.querySelector('#legend .date')?.textContent === label, {timeout: 5000},
+      document.querySelector('#legend .date')?.title === label, {timeout: 5000},
     expected.labels[k]).then(() => check(say(`crosshair over candle ${k} shows its Date`), true),
       () => check(say(`crosshair over candle ${k} shows its Date`), false));
   }
@@ -382,6 +383,23 @@ async function checkLevels(turned) {
   }
   check(say('a drag back in time moves the window'), now.first < start && mergedRight(now),
     `${start} -> ${now.first}`);
+  // Dates in the forms the tools write show as one readable UTC time; other text as written.
+  const forms = {
+    '2024.01.02 00:04:54.564': '2024-01-02 00:04:54.564',
+    '20240102 00:04:54.564': '2024-01-02 00:04:54.564',
+    '20240102 000454564': '2024-01-02 00:04:54.564',
+    '02.01.2024 00:04:54.564': '2024-01-02 00:04:54.564',
+    '2024-01-02T00:04:54.564Z': '2024-01-02 00:04:54.564',
+    '1704153894': '2024-01-02 00:04:54.000',
+    '1704153894564': '2024-01-02 00:04:54.564',
+    '1704153894564000': '2024-01-02 00:04:54.564',
+    'r123': 'r123',
+    '2024.13.02 00:00:00': '2024.13.02 00:00:00',
+  };
+  const shown = await page.evaluate((texts) =>
+    texts.map((text) => window.vellumbrookChart.readableDate(text)), Object.keys(forms));
+  check(say('Dates that are times read as times'),
+    JSON.stringify(shown) === JSON.stringify(Object.values(forms)), JSON.stringify(shown));
   check(say('no error on the page'), errors.length === 0, errors.join('; '));
   await page.close();
 }
