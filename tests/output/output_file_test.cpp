@@ -217,7 +217,8 @@ TEST_F(Output, RefusesWhatAShellRefusesAndNamesTheFolderAtFault) {
         fs::permissions(folder / "old.csv", fs::perms::owner_read);
         fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
     }
-    for (const auto& [output, message] : cases) {
+    for (const auto& refused : cases) {
+        const std::string& output = refused.output;
         Child child([&](std::FILE*) {
             // Root writes anything; a user it becomes does not.
             if (root &&
@@ -234,7 +235,7 @@ TEST_F(Output, RefusesWhatAShellRefusesAndNamesTheFolderAtFault) {
         });
         std::string said;
         EXPECT_EQ(child.end(&said), 1) << output;
-        EXPECT_EQ(said, message);
+        EXPECT_EQ(said, refused.message);
     }
     fs::permissions(folder, fs::perms::owner_all);
     EXPECT_EQ(testing::readFile(folder / "old.csv"), "what was there\n");
