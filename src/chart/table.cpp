@@ -239,6 +239,33 @@ std::optional<int> decimalsOfNumber(std::string_view text) {
     return decimals;
 }
 
+// The value of a number as JSON writes it. Most prices have at most 15 digits and no
+// exponent: their digits as an integer, divided by an exact power of ten, give the correctly
+// rounded double at once; the others take the general reading.
+bool valueOf(std::string_view text, double& value) {
+    constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const bool negative = text.starts_with('-');
+    std::uint64_t digits = 0;
+    int count = 0;
+    int decimals = -1;
+    for (std::size_t at = negative ? 1 : 0; at < text.size(); ++at) {
+        const char c = text[at];
+        if (c == '.' && decimals < 0) {
+            decimals = 0;
+        } else if (isDigit(c) && count < 15) {
+            digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
+            ++count;
+            decimals += decimals >= 0 ? 1 : 0;
+        } else {
+            return std::from_chars(text.data(), text.data() + text.size(), value).ec == std::errc();
+        }
+    }
+    value = static_cast<double>(digits) / kPowersOfTen[std::max(decimals, 0)];
+    value = negative ? -value : value;
+    return count > 0;
+}
+
 bool isNotFinite(std::string_view text) {
     return text == "inf" || text == "-inf" || text == "nan" || text == "-nan";
 }
@@ -262,11 +289,6 @@ void TableReader::add(std::string_view line) {
     }
     if (firstBlank_ != 0) {
         throw TableError{firstBlank_, "a blank line in the middle of the table"};
-    }
-    if (line.find('\r') != std::string_view::npos) {
-        throw TableError{line_,
-                         "a CR inside a line: its lines end in CR alone (classic Mac OS); "
-                         "tr '\\r' '\\n' makes them LF"};
     }
     if (headerLine_ != 0 && headerLine_ + 1 == line_ && headerLine_ != 1) {
         throw TableError{headerLine_, "a header line in the middle of the table"};
@@ -296,7 +318,9 @@ void TableReader::row(std::string_view line) {
     std::array<std::string_view, 6> fields;
     std::size_t count = 0;
     std::size_t start = 0;
+    bool carriageReturn = false;
     for (std::size_t i = 0; i < line.size(); ++i) {
+        carriageReturn |= line[i] == '\r';
         if (line[i] == ',') {
             if (count < fields.size()) {
                 fields[count] = line.substr(start, i - start);
@@ -309,6 +333,12 @@ void TableReader::row(std::string_view line) {
         fields[count] = line.substr(start);
     }
     ++count;
+    if (carriageReturn) {
+        throw TableError{line_,
+                         "a CR inside a line: its lines end in CR alone (classic Mac OS); "
+                         "tr '\\r' '\\n' makes them LF"};
+    }
+
     if (fields_ == 0) {
         if (count != 5 && count != 6) {
             throw TableError{line_, plural(count, "field") +
@@ -374,9 +404,7 @@ void TableReader::checkPrices(const std::array<std::string_view, 6>& fields) {
     std::array<double, 4> prices{};
     for (std::size_t column = 0; column < 4; ++column) {
         const std::string_view text = fields[column + 1];
-        if (isNotFinite(text) ||
-            std::from_chars(text.data(), text.data() + text.size(), prices[column]).ec !=
-                std::errc()) {
+        if (isNotFinite(text) || !valueOf(text, prices[column])) {
             return;  // reported as no number, or drawn as an empty slot
         }
     }
