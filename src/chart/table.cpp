@@ -510,7 +510,9 @@ ChartTable readTable(const platform::File& file, bool oldestFirst) {
         // The converter's rows end at a NUL, so a NUL means something else (/dev/zero, UTF-16):
         // the lines before it are read, then the run stops on its line. A 1A byte ends the
         // data, as in the converter's own reading (DOS's end of file).
-        const std::size_t stop = bytes.find_first_of(std::string_view("\0\x1a", 2), held);
+        // Two searches for one byte each: a search for either of two bytes tests them one
+        // byte at a time.
+        const std::size_t stop = std::min(bytes.find('\0', held), bytes.find('\x1a', held));
         const std::size_t nul =
             stop != std::string_view::npos && bytes[stop] == '\0' ? stop : std::string_view::npos;
         if (stop != std::string_view::npos && nul == std::string_view::npos) {
