@@ -222,6 +222,17 @@
     type: 'price', precision: decimals, minMove: Number('1e-' + decimals),
   };
 
+  // Whether the label `text` of the mark at `time` fits on the axis whole: the library would
+  // cut one that a mark at the pane's edge centres past it.
+  const measure = document.createElement('canvas').getContext('2d');
+  function fitsTheAxis(time, text) {
+    const timeScale = chart.timeScale();
+    const at = timeScale.logicalToCoordinate((time - 1) / sizeOf(view.level) - view.first);
+    measure.font = `12px ${getComputedStyle(document.body).fontFamily}`;
+    const half = measure.measureText(text).width / 2 + 2;
+    return at === null || (at - half >= 0 && at + half <= timeScale.width());
+  }
+
   // The horizontal axis counts rows: a row's number is its own place, with no conversion to
   // a time and nothing made per row, and the labels land on round numbers of rows.
   class RowScale {
@@ -254,11 +265,10 @@
     }
     formatTickmark(mark) {
       const t = datesAreTimes ? timeAt(mark.time - 1) : NaN;
-      if (Number.isNaN(t)) {
-        return label(mark.time);
-      }
-      const clock = readable(t).slice(11, mark.weight >= 40 ? 16 : 19);
-      return mark.weight >= 60 ? readable(t, false) : clock;
+      const text = Number.isNaN(t) ? label(mark.time) :
+        mark.weight >= 60 ? readable(t, false) :
+          readable(t).slice(11, mark.weight >= 40 ? 16 : 19);
+      return fitsTheAxis(mark.time, text) ? text : '';
     }
     maxTickMarkWeight(marks) {
       return marks.reduce((most, mark) => Math.max(most, mark.weight), 0);
