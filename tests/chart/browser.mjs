@@ -137,6 +137,28 @@ function check(name, ok, detail = '') {
   }
 }
 
+// The axis's first and last columns (left of the price scale) that hold ink: those of a label
+// cut at the pane's edge.
+const cutLabels = (page) => page.evaluate(() => {
+  const {chart} = window.vellumbrookChart;
+  const canvas = chart.takeScreenshot();
+  const context = canvas.getContext('2d');
+  const scale = canvas.width / chart.timeScale().width() /
+    (1 + chart.priceScale('right').width() / chart.timeScale().width());
+  const axis = Math.round(26 * scale);
+  const right = Math.round(chart.timeScale().width() * scale);
+  const inked = (x) => {
+    const pixels = context.getImageData(x, canvas.height - axis, 1, axis).data;
+    for (let i = 0; i < pixels.length; i += 4) {
+      if (pixels[i] !== pixels[0]) {
+        return true;
+      }
+    }
+    return false;
+  };
+  return [0, 1, right - 2, right - 1].filter(inked);
+});
+
 async function checkPage(name, tablePath, chartArgs = [], {dark = false} = {}) {
   const text = fs.readFileSync(tablePath, 'latin1');
   const expected = expectFrom(text, chartArgs.includes('--oldest-first'));
@@ -203,6 +225,11 @@ async function checkPage(name, tablePath, chartArgs = [], {dark = false} = {}) {
     check(say('no EMA line without an EMA column'), facts.ema === null);
   }
   check(say('follows the dark setting'), facts.background === (dark ? '#131722' : '#ffffff'));
+
+  // No Date label on the time axis is cut at the pane's edges, before the crosshair draws
+  // its own label there.
+  const cut = await cutLabels(page);
+  check(say('no Date label is cut at the edges'), cut.length === 0, JSON.stringify(cut));
 
   // The legend over the newest candle, and under the crosshair over candle k.
   const box = await (await page.$('#chart')).boundingBox();
@@ -348,6 +375,8 @@ async function checkLevels(turned) {
   await settled();
   now = await state();
   const top = now.level;
+  check(say('no Date label is cut at the edges of the fitted view'),
+    (await cutLabels(page)).length === 0);
   check(say('F fits every row, merged'), top >= 3 && now.first === 0 &&
     now.range.from <= 0 && now.range.to >= now.end - 1 && mergedRight(now) &&
     now.legend.includes(`each candle: ${now.size} of the table's`),
