@@ -225,10 +225,10 @@
   // Whether the label `text` of the mark at `time` fits on the axis whole: the library would
   // cut one that a mark at the pane's edge centres past it.
   const measure = document.createElement('canvas').getContext('2d');
+  measure.font = `12px ${getComputedStyle(document.body).fontFamily}`;
   function fitsTheAxis(time, text) {
     const timeScale = chart.timeScale();
     const at = timeScale.logicalToCoordinate((time - 1) / sizeOf(view.level) - view.first);
-    measure.font = `12px ${getComputedStyle(document.body).fontFamily}`;
     const half = measure.measureText(text).width / 2 + 2;
     return at === null || (at - half >= 0 && at + half <= timeScale.width());
   }
