@@ -36,35 +36,43 @@ std::string htmlEscaped(std::string_view text) {
     return out;
 }
 
-// Where the text after the `count`-th separator of `text` starts: after a comma in a column,
-// after a "\n" escape in the Dates (a backslash that only escapes another is no separator).
-std::size_t afterSeparators(std::string_view text, std::uint64_t count, bool dates) {
+// Where row `row` of a piece starts, at its separator (a comma in a column, a "\n" escape in
+// the Dates, where a backslash that only escapes another is no separator); after its last
+// row, the piece's end.
+std::size_t rowStart(std::string_view text, std::uint64_t row, bool dates) {
     std::size_t at = 0;
-    for (std::uint64_t found = 0; found < count; ++found) {
+    for (std::uint64_t found = 0; found < row && at != std::string_view::npos; ++found) {
         if (!dates) {
-            at = text.find(',', at) + 1;
+            at = text.find(',', at + 1);
             continue;
         }
-        for (;; at += 2) {
-            at = text.find('\\', at);
+        for (at += 2; (at = text.find('\\', at)) != std::string_view::npos; at += 2) {
             if (text[at + 1] == 'n') {
                 break;
             }
         }
-        at += 2;
     }
-    return at;
+    return std::min(at, text.size());
 }
 
-// The rows `from` .. `to` - 1 (in the table's order) of one of its texts.
-std::string_view rowsOf(std::string_view text, std::uint64_t from, std::uint64_t to,
-                        std::uint64_t rows, bool dates) {
-    const std::size_t begin = afterSeparators(text, from, dates);
-    if (to == rows) {
-        return text.substr(begin);
+// The rows `from` .. `to` - 1 (in the table's order) of one of its texts, written piece by
+// piece, without the separator before the first.
+void writeRowsOf(const ColumnText& column, std::uint64_t from, std::uint64_t to, bool dates,
+                 const std::function<void(std::string_view)>& write) {
+    std::uint64_t before = 0;  // rows in the pieces passed
+    bool first = true;
+    for (const TextPiece& piece : column) {
+        const std::uint64_t after = before + piece.rows;
+        if (piece.rows > 0 && after > from && before < to) {
+            std::size_t begin = from > before ? rowStart(piece.text, from - before, dates) : 0;
+            const std::size_t end =
+                to < after ? rowStart(piece.text, to - before, dates) : piece.text.size();
+            begin += first ? (dates ? 2 : 1) : 0;
+            first = false;
+            write(std::string_view(piece.text).substr(begin, end - begin));
+        }
+        before = after;
     }
-    const std::size_t end = begin + afterSeparators(text.substr(begin), to - from, dates);
-    return text.substr(begin, end - begin - (dates ? 2 : 1));
 }
 
 // The table's data as a JSON block that the page reads, column by column: its rows `from` ..
@@ -77,13 +85,13 @@ void writeRows(const ChartTable& table, std::uint64_t from, std::uint64_t to,
           ",\"future\":" + std::to_string(table.future) + ",\"skipped\":" +
           std::to_string(skipped) + ",\"decimals\":" + std::to_string(table.decimals) +
           ",\"emaLabel\":\"" + table.emaLabel + "\",\"dates\":\"");
-    write(rowsOf(table.dates, from, to, table.rows, true));
+    writeRowsOf(table.dates, from, to, true, write);
     constexpr std::string_view kNames[] = {"open", "high", "low", "close", "ema"};
     for (std::size_t column = 0; column < table.columns.size(); ++column) {
         if (column < 4 || table.hasEma) {
             write(std::string(column == 0 ? "\"" : "]") + ",\"" + std::string(kNames[column]) +
                   "\":[");
-            write(rowsOf(table.columns[column], from, to, table.rows, false));
+            writeRowsOf(table.columns[column], from, to, false, write);
         }
     }
     write("]}");

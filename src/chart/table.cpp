@@ -1,8 +1,11 @@
 #include "chart/table.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstring>
+#include <future>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <system_error>
@@ -239,12 +242,13 @@ std::optional<int> decimalsOfNumber(std::string_view text) {
     return decimals;
 }
 
+constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
 // The value of a number as JSON writes it. Most prices have at most 15 digits and no
 // exponent: their digits as an integer, divided by an exact power of ten, give the correctly
 // rounded double at once; the others take the general reading.
 bool valueOf(std::string_view text, double& value) {
-    constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
     const bool negative = text.starts_with('-');
     std::uint64_t digits = 0;
     int count = 0;
@@ -270,6 +274,253 @@ bool isNotFinite(std::string_view text) {
     return text == "inf" || text == "-inf" || text == "nan" || text == "-nan";
 }
 
+// A price as the plain decimal it is written as: its digits as one integer, how many stand
+// before the point and how many after.
+struct Decimal {
+    std::uint64_t digits = 0;
+    int whole = 0;
+    int fraction = 0;
+    bool negative = false;
+};
+
+// A mask of the bytes of `word` (its high bits) that are `byte`, exact in every byte.
+std::uint64_t bytesEqual(std::uint64_t word, unsigned char byte) {
+    constexpr std::uint64_t kLow7 = 0x7f7f7f7f7f7f7f7full;
+    const std::uint64_t differs = word ^ (0x0101010101010101ull * byte);
+    return ~(((differs & kLow7) + kLow7) | differs | kLow7);
+}
+
+// How long the Date at the start of `line` is, eight bytes at a time where the line has them:
+// up to its comma, or npos where a byte before it is one that JSON escapes (a control byte, a
+// quote, a backslash, or "<") or is not ASCII, or where no comma follows.
+std::size_t plainDateLength(std::string_view line) {
+    constexpr std::uint64_t kLow7 = 0x7f7f7f7f7f7f7f7full;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+    std::size_t at = 0;
+    for (; at + 8 <= line.size(); at += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, line.data() + at, 8);
+        if constexpr (std::endian::native == std::endian::big) {
+            word = __builtin_bswap64(word);
+        }
+        const std::uint64_t control = ~((word & kLow7) + 0x6060606060606060ull) & kHigh;
+        const std::uint64_t escaped = (word & kHigh) | control | bytesEqual(word, '"') |
+                                      bytesEqual(word, '\\') | bytesEqual(word, '<');
+        const std::uint64_t comma = bytesEqual(word, ',');
+        if (comma != 0) {
+            const std::uint64_t before = (comma & (~comma + 1)) - 1;
+            return (escaped & before) != 0
+                       ? std::string_view::npos
+                       : at + static_cast<std::size_t>(std::countr_zero(comma)) / 8;
+        }
+        if (escaped != 0) {
+            return std::string_view::npos;
+        }
+    }
+    for (; at < line.size() && line[at] != ','; ++at) {
+        const auto c = static_cast<unsigned char>(line[at]);
+        if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\' || c == '<') {
+            return std::string_view::npos;
+        }
+    }
+    return at < line.size() ? at : std::string_view::npos;
+}
+
+// Eight bytes of a line as one word, the first byte the lowest.
+std::uint64_t wordAt(const char* at) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, at, 8);
+    if constexpr (std::endian::native == std::endian::big) {
+        word = __builtin_bswap64(word);
+    }
+    return word;
+}
+
+// The number that up to eight digits make, given as the low nibbles of a word's bytes, the
+// first the most significant.
+std::uint64_t digitsValue(std::uint64_t nibbles) {
+    nibbles = (nibbles * 10 + (nibbles >> 8)) & 0x00ff00ff00ff00ffull;
+    nibbles = (nibbles * 100 + (nibbles >> 16)) & 0x0000ffff0000ffffull;
+    return (nibbles * 10000 + (nibbles >> 32)) & 0xffffffffull;
+}
+
+// A decimal that ends within the eight bytes at `at` (digits, maybe a point and more digits,
+// then some other byte), read from them as one word; false where the eight bytes do not show
+// all of it, which the reading a byte at a time then takes.
+bool readShortDecimal(const char* at, Decimal& price) {
+    constexpr std::uint64_t kLow7 = 0x7f7f7f7f7f7f7f7full;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+    const std::uint64_t word = wordAt(at);
+    const std::uint64_t low7 = word & kLow7;
+    const std::uint64_t digit = (low7 + 0x5050505050505050ull) & ~(low7 + 0x4646464646464646ull) &
+                                ~word & kHigh;  // '0' to '9'
+    const std::uint64_t other = ~digit & kHigh;
+    if (other == 0) {
+        return false;
+    }
+    const int end = std::countr_zero(other);  // the high bit of the first byte after the digits
+    const int whole = end / 8;
+    int fraction = 0;
+    if (((bytesEqual(word, '.') >> end) & 1) != 0) {
+        const std::uint64_t after = other & (other - 1);
+        if (after == 0) {
+            return false;
+        }
+        fraction = std::countr_zero(after) / 8 - whole - 1;
+        if (fraction == 0) {
+            return false;
+        }
+    }
+    if (whole == 0) {
+        return false;
+    }
+    // The fraction's digits moved up to the whole's, over the point: one run of digits.
+    const std::uint64_t nibbles = word & 0x0f0f0f0f0f0f0f0full;
+    const std::uint64_t wholeBytes = (std::uint64_t{1} << (8 * whole)) - 1;
+    const std::uint64_t run = (nibbles & wholeBytes) | ((nibbles >> 8) & ~wholeBytes);
+    price.digits = digitsValue(run << (64 - 8 * (whole + fraction)));
+    price.whole = whole;
+    price.fraction = fraction;
+    return true;
+}
+
+// A candle's row as the converter writes it, read in one pass: a Date that holds nothing JSON
+// escapes, then `count` - 1 decimals of at most 15 digits without an exponent, the first four
+// of them its prices. False for any other line, which the general reading takes. The bytes
+// up to `readable` may be read, the line's end (a CR or LF) and what follows it, if so.
+bool readPlainRow(std::string_view line, const char* readable, std::size_t count,
+                  std::array<std::string_view, 6>& fields, std::array<Decimal, 4>& prices) {
+    if (line.empty() || line[0] == '+') {
+        return false;  // a placeholder row, maybe
+    }
+    const std::size_t dateLength = plainDateLength(line);
+    if (dateLength == std::string_view::npos) {
+        return false;
+    }
+    fields[0] = line.substr(0, dateLength);
+    const char* at = line.data() + dateLength;
+    const char* const end = line.data() + line.size();
+    std::size_t field = 1;
+    for (; at != end; ++field) {
+        if (field == count) {
+            return false;
+        }
+        const char* const start = ++at;  // after the comma
+        Decimal price;
+        price.negative = at != end && *at == '-';
+        at += price.negative ? 1 : 0;
+        const char* const whole = at;
+        if (readable - at >= 8 && readShortDecimal(at, price)) {
+            at += price.whole + (price.fraction > 0 ? 1 + price.fraction : 0);
+        } else {
+            for (; at != end && isDigit(*at); ++at) {
+                price.digits = price.digits * 10 + static_cast<std::uint64_t>(*at - '0');
+            }
+            price.whole = static_cast<int>(std::min<std::ptrdiff_t>(at - whole, 16));
+        }
+        if (price.fraction == 0 && at != end && *at == '.') {
+            const char* const first = ++at;
+            for (; at != end && isDigit(*at); ++at) {
+                price.digits = price.digits * 10 + static_cast<std::uint64_t>(*at - '0');
+            }
+            price.fraction = static_cast<int>(std::min<std::ptrdiff_t>(at - first, 16));
+            if (price.fraction == 0) {
+                return false;
+            }
+        }
+        if (price.whole == 0 || (price.whole > 1 && *whole == '0') ||
+            price.whole + price.fraction > 15 || (at != end && *at != ',')) {
+            return false;
+        }
+        if (field <= prices.size()) {
+            prices[field - 1] = price;
+        }
+        fields[field] = std::string_view(start, at);
+    }
+    return field == count;
+}
+
+template <typename Number>
+Prices judge(const std::array<Number, 4>& prices) {
+    const auto [open, high, low, close] = prices;
+    if (open == 0 && high == 0 && low == 0 && close == 0) {
+        return Prices::none;
+    }
+    const bool sound =
+        !(high < low) && !(open < low || open > high) && !(close < low || close > high);
+    return sound ? Prices::sound : Prices::unsound;
+}
+
+// Plain decimals of at most 15 digits compare as their doubles do: distinct ones are distinct
+// doubles. They are compared as integers scaled to as many decimals each, where those fit.
+Prices judge(const std::array<Decimal, 4>& prices) {
+    constexpr std::int64_t kScales[] = {1,
+                                        10,
+                                        100,
+                                        1000,
+                                        10000,
+                                        100000,
+                                        1000000,
+                                        10000000,
+                                        100000000,
+                                        1000000000,
+                                        10000000000,
+                                        100000000000,
+                                        1000000000000,
+                                        10000000000000,
+                                        100000000000000,
+                                        1000000000000000};
+    const auto [open, high, low, close] = prices;
+    if (open.fraction == high.fraction && low.fraction == high.fraction &&
+        close.fraction == high.fraction && !open.negative && !high.negative && !low.negative &&
+        !close.negative) {
+        return judge(std::array{open.digits, high.digits, low.digits, close.digits});
+    }
+    int decimals = 0;
+    int widest = 0;
+    for (const Decimal& price : prices) {
+        decimals = std::max(decimals, price.fraction);
+        widest = std::max(widest, price.whole);
+    }
+    const auto sign = [](const Decimal& price) { return price.negative ? -1 : 1; };
+    if (widest + decimals > 18) {
+        std::array<double, 4> values{};
+        for (std::size_t i = 0; i < prices.size(); ++i) {
+            values[i] = static_cast<double>(prices[i].digits) / kPowersOfTen[prices[i].fraction] *
+                        sign(prices[i]);
+        }
+        return judge(values);
+    }
+    std::array<std::int64_t, 4> scaled{};
+    for (std::size_t i = 0; i < prices.size(); ++i) {
+        scaled[i] = static_cast<std::int64_t>(prices[i].digits) *
+                    kScales[decimals - prices[i].fraction] * sign(prices[i]);
+    }
+    return judge(scaled);
+}
+
+// As many decimals as a candle's prices need, up to the 12 that the page shows at most.
+int decimalsOf(const std::array<Decimal, 4>& prices) {
+    int decimals = 0;
+    for (const Decimal& price : prices) {
+        decimals = std::max(decimals, price.fraction);
+    }
+    return std::min(decimals, 12);
+}
+
+// A price of a plain row with the comma before it in the line: its column's separator.
+std::string_view withComma(std::string_view price) {
+    return {price.data() - 1, price.size() + 1};
+}
+
+// The piece that a column's next row is appended to.
+TextPiece& tail(ColumnText& column) {
+    if (column.empty()) {
+        column.emplace_back();
+    }
+    return column.back();
+}
+
 std::string plural(std::size_t count, std::string_view word) {
     return std::to_string(count) + " " + std::string(word) + (count == 1 ? "" : "s");
 }
@@ -278,6 +529,10 @@ std::string plural(std::size_t count, std::string_view word) {
 
 void TableReader::add(std::string_view line) {
     ++line_;
+    // A row after a header at the bottom is refused below.
+    if (fields_ != 0 && firstBlank_ == 0 && headerLine_ + 1 != line_ && plainRow(line)) {
+        return;
+    }
     // A spreadsheet saves a byte order mark; blank lines at the end are no rows, as for the
     // converter's own reading.
     if (line_ == 1 && line.starts_with("\xef\xbb\xbf")) {
@@ -362,25 +617,178 @@ void TableReader::row(std::string_view line) {
         }
         ++table_.future;
     } else {
-        if (firstFutureBelow_ != 0) {
-            throw TableError{firstFutureBelow_, "a placeholder row between candles"};
-        }
-        ++candles_;
+        candle(fields);
         checkPrices(fields);
-        lastCandle_ = {line_, std::string(date)};
-        if (firstCandle_.line == 0) {
-            firstCandle_ = lastCandle_;
-        }
     }
     // The dates stand in one string, a line each: far fewer objects for the page to hold.
-    table_.dates += table_.rows == 0 ? "" : "\\n";
-    appendJsonText(table_.dates, date);
-    const std::string_view separator = table_.rows == 0 ? "" : ",";
+    TextPiece& dates = tail(table_.dates);
+    dates.text += "\\n";
+    appendJsonText(dates.text, date);
+    ++dates.rows;
     for (std::size_t column = 0; column + 1 < fields_; ++column) {
-        table_.columns[column] += separator;
-        table_.columns[column] += number(fields[column + 1], column, !placeholder);
+        TextPiece& piece = tail(table_.columns[column]);
+        piece.text += ',';
+        piece.text += number(fields[column + 1], column, !placeholder);
+        ++piece.rows;
     }
     ++table_.rows;
+}
+
+bool TableReader::plainRow(std::string_view line) {
+    Fields fields;
+    std::array<Decimal, 4> prices;
+    if (!readPlainRow(line, line.data() + line.size(), fields_, fields, prices)) {
+        return false;
+    }
+    candle(fields);
+    checkCandle(judge(prices), fields);
+    table_.decimals = std::max(table_.decimals, decimalsOf(prices));
+    for (std::size_t column = 0; column < fields_; ++column) {
+        TextPiece& piece = tail(column == 0 ? table_.dates : table_.columns[column - 1]);
+        if (column == 0) {
+            piece.text += "\\n";
+            piece.text += fields[0];
+        } else {
+            piece.text += withComma(fields[column]);
+        }
+        ++piece.rows;
+    }
+    ++table_.rows;
+    return true;
+}
+
+// A candle's row, not a placeholder: none may stand between candles.
+void TableReader::candle(const Fields& fields) {
+    if (firstFutureBelow_ != 0) {
+        throw TableError{firstFutureBelow_, "a placeholder row between candles"};
+    }
+    ++candles_;
+    lastCandle_.line = line_;
+    lastCandle_.date.assign(fields[0]);
+    if (firstCandle_.line == 0) {
+        firstCandle_ = lastCandle_;
+    }
+}
+
+// What a run of lines gives when read apart from the table's reading, on a thread of its own:
+// its plain rows up to the first line that needs more, as the table's reading takes them.
+struct TableReader::PlainRows {
+    std::size_t fields = 0;  // per row, as the table had them when the run was read
+    std::uint64_t lines = 0;
+    std::size_t bytes = 0;  // of those lines, their ends included
+    std::uint64_t real = 0;
+    int decimals = 0;
+    std::string_view firstDate;
+    std::string_view lastDate;
+    TextPiece dates;
+    std::array<TextPiece, 5> columns;
+};
+
+TableReader::PlainRows TableReader::readPlainRows(std::string_view lines, std::size_t fields) {
+    PlainRows rows;
+    rows.fields = fields;
+    Fields row;
+    std::array<Decimal, 4> prices;
+    for (std::size_t start = 0; start < lines.size();) {
+        const std::size_t end = lines.find('\n', start);
+        const std::string_view line = lines.substr(start, end - start);
+        if (!readPlainRow(line.ends_with('\r') ? line.substr(0, line.size() - 1) : line,
+                          lines.data() + lines.size(), fields, row, prices)) {
+            break;
+        }
+        const Prices judged = judge(prices);
+        if (judged == Prices::unsound) {
+            break;  // the table's reading says why
+        }
+        rows.real += judged == Prices::sound ? 1 : 0;
+        rows.decimals = std::max(rows.decimals, decimalsOf(prices));
+        if (rows.lines == 0) {
+            // The rows of a table are much alike: the first tells how large the run's texts grow.
+            const std::size_t expected = lines.size() / (line.size() + 1) * 5 / 4 + 16;
+            rows.firstDate = row[0];
+            rows.dates.text.reserve(expected * (row[0].size() + 2));
+            for (std::size_t column = 1; column < fields; ++column) {
+                rows.columns[column - 1].text.reserve(expected * (row[column].size() + 1));
+            }
+        }
+        rows.lastDate = row[0];
+        rows.dates.text += "\\n";
+        rows.dates.text += row[0];
+        for (std::size_t column = 1; column < fields; ++column) {
+            rows.columns[column - 1].text += withComma(row[column]);
+        }
+        ++rows.lines;
+        start = end + 1;
+        rows.bytes = start;
+    }
+    return rows;
+}
+
+// A run of lines, its plain rows read apart: they are taken as they were read where the
+// table's reading would have read them so (it has as many fields a row, and no blank line or
+// header at the bottom before them), the rest line by line.
+void TableReader::addRun(std::string_view lines, PlainRows rows) {
+    if (rows.lines == 0 || rows.fields != fields_ || firstBlank_ != 0 ||
+        (headerLine_ > 1 && headerLine_ == line_)) {
+        addEach(lines);
+        return;
+    }
+    if (firstFutureBelow_ != 0) {
+        throw TableError{firstFutureBelow_, "a placeholder row between candles"};
+    }
+    if (firstCandle_.line == 0) {
+        firstCandle_ = {line_ + 1, std::string(rows.firstDate)};
+    }
+    line_ += rows.lines;
+    candles_ += rows.lines;
+    lastCandle_.line = line_;
+    lastCandle_.date.assign(rows.lastDate);
+    realCandles_ += rows.real;
+    table_.decimals = std::max(table_.decimals, rows.decimals);
+    table_.rows += rows.lines;
+    rows.dates.rows = rows.lines;
+    table_.dates.push_back(std::move(rows.dates));
+    for (std::size_t column = 0; column + 1 < fields_; ++column) {
+        rows.columns[column].rows = rows.lines;
+        table_.columns[column].push_back(std::move(rows.columns[column]));
+    }
+    addEach(lines.substr(rows.bytes));
+}
+
+void TableReader::addEach(std::string_view lines) {
+    for (std::size_t start = 0; start < lines.size();) {
+        const std::size_t end = lines.find('\n', start);
+        const std::string_view line = lines.substr(start, end - start);
+        add(line.ends_with('\r') ? line.substr(0, line.size() - 1) : line);
+        start = end + 1;
+    }
+}
+
+void TableReader::addLines(std::string_view lines) {
+    // The first rows say how many fields a row has, and the runs are read knowing it; the
+    // placeholder rows at the top are no plain rows.
+    while ((fields_ == 0 || lines.starts_with('+')) && !lines.empty()) {
+        const std::size_t end = lines.find('\n');
+        addEach(lines.substr(0, end + 1));
+        lines.remove_prefix(end + 1);
+    }
+    // Below this, starting a thread costs more than it saves.
+    constexpr std::size_t kWorthAThread = std::size_t{256} << 10;
+    if (lines.size() < kWorthAThread) {
+        addEach(lines);
+        return;
+    }
+    const std::size_t half = lines.find('\n', lines.size() / 2) + 1;
+    const std::string_view first = lines.substr(0, half);
+    const std::string_view second = lines.substr(half);
+    std::future<PlainRows> later;
+    try {
+        later = std::async(std::launch::async, readPlainRows, second, fields_);
+    } catch (const std::system_error&) {
+        // no thread to be had: the second half is read after the first
+    }
+    addRun(first, readPlainRows(first, fields_));
+    addRun(second, later.valid() ? later.get() : readPlainRows(second, fields_));
 }
 
 std::string_view TableReader::number(std::string_view text, std::size_t column, bool candle) {
@@ -398,9 +806,8 @@ std::string_view TableReader::number(std::string_view text, std::size_t column, 
     return text;
 }
 
-// A candle's prices as the converter makes them: its low at most its high, its open and
-// close between them. A row of zeros (a group without a tick) and nan or inf are no prices.
-void TableReader::checkPrices(const std::array<std::string_view, 6>& fields) {
+// A candle's prices, where its fields are numbers: nan or inf are no prices.
+void TableReader::checkPrices(const Fields& fields) {
     std::array<double, 4> prices{};
     for (std::size_t column = 0; column < 4; ++column) {
         const std::string_view text = fields[column + 1];
@@ -408,11 +815,25 @@ void TableReader::checkPrices(const std::array<std::string_view, 6>& fields) {
             return;  // reported as no number, or drawn as an empty slot
         }
     }
-    const auto [open, high, low, close] = prices;
-    if (open == 0 && high == 0 && low == 0 && close == 0) {
+    checkCandle(judge(prices), fields);
+}
+
+// A candle's prices as the converter makes them (counted as real), a row of zeros (a group
+// without a tick), or refused with the comparison that fails.
+void TableReader::checkCandle(Prices judged, const Fields& fields) {
+    if (judged == Prices::none) {
         return;
     }
     ++realCandles_;
+    if (judged == Prices::sound) {
+        return;
+    }
+    std::array<double, 4> prices{};
+    for (std::size_t column = 0; column < 4; ++column) {
+        valueOf(fields[column + 1], prices[column]);
+    }
+    const double low = prices[2];
+    const double high = prices[1];
     const auto price = [&](std::size_t column) {
         return std::string(kColumnNames[column]) + " " + output::quoted(fields[column + 1]);
     };
@@ -487,22 +908,57 @@ ChartTable TableReader::finish() {
     return std::move(table_);
 }
 
+namespace {
+
+// A buffer that files are read into: its bytes are not set before.
+class ReadBuffer {
+  public:
+    explicit ReadBuffer(std::size_t size)
+        : bytes_(std::make_unique_for_overwrite<char[]>(size)), size_(size) {}
+    char* data() { return bytes_.get(); }
+    std::size_t size() const { return size_; }
+    // At least `size` bytes, what it held dropped.
+    void fit(std::size_t size) {
+        if (size > size_) {
+            *this = ReadBuffer(size);
+        }
+    }
+
+  private:
+    std::unique_ptr<char[]> bytes_;
+    std::size_t size_;
+};
+
+// Reads until `size` bytes are in or the input ends (a pipe gives some at a time): how many
+// came, 0 at the end, -1 when reading fails.
+std::ptrdiff_t fill(const platform::File& file, char* into, std::size_t size) {
+    std::size_t filled = 0;
+    while (filled < size) {
+        const std::ptrdiff_t got = platform::readNext(file, into + filled, size - filled);
+        if (got < 0) {
+            return got;
+        }
+        if (got == 0) {
+            break;
+        }
+        filled += static_cast<std::size_t>(got);
+    }
+    return static_cast<std::ptrdiff_t>(filled);
+}
+
+}  // namespace
+
 ChartTable readTable(const platform::File& file, bool oldestFirst) {
     TableReader reader(oldestFirst);
-    std::vector<char> buffer(std::size_t{1} << 20);
-    std::size_t held = 0;  // the start of a line not yet ended
+    // Two buffers: the next block is read into one while the lines of the other are.
+    ReadBuffer buffer(std::size_t{8} << 20);
+    ReadBuffer spare(buffer.size());
     // No row of the converter's comes near this, and endless input without a line end must
     // not take all memory.
     constexpr std::size_t kLongestLine = std::size_t{64} << 20;
+    std::size_t held = 0;  // the bytes of a line not yet ended, at the buffer's start
+    std::ptrdiff_t got = fill(file, buffer.data(), buffer.size());
     for (;;) {
-        if (held == buffer.size()) {
-            if (buffer.size() >= kLongestLine) {
-                throw TableError{reader.lines() + 1,
-                                 "a line of more than 64 MiB; not a table of vellumbrook"};
-            }
-            buffer.resize(buffer.size() * 2);  // a line longer than the buffer
-        }
-        std::ptrdiff_t got = platform::readNext(file, buffer.data() + held, buffer.size() - held);
         if (got < 0) {
             throw std::runtime_error("it cannot be read");
         }
@@ -520,12 +976,27 @@ ChartTable readTable(const platform::File& file, bool oldestFirst) {
             got = 0;
         }
         const std::string_view framed = bytes.substr(0, nul);
-        std::size_t start = 0;
-        for (std::size_t end; (end = framed.find('\n', start)) != std::string_view::npos;
-             start = end + 1) {
-            std::string_view line = framed.substr(start, end - start);
-            reader.add(line.ends_with('\r') ? line.substr(0, line.size() - 1) : line);
+        const std::size_t start = framed.rfind('\n') + 1;  // 0 without a line end
+        const std::size_t unended = bytes.size() - start;
+        const auto readNext = [&file, &spare, unended] {
+            return fill(file, spare.data() + unended, spare.size() - unended);
+        };
+        std::future<std::ptrdiff_t> next;
+        if (got != 0 && nul == std::string_view::npos) {
+            if (unended == buffer.size() && buffer.size() >= kLongestLine) {
+                throw TableError{reader.lines() + 1,
+                                 "a line of more than 64 MiB; not a table of vellumbrook"};
+            }
+            // A line longer than the buffer gets one twice as large.
+            spare.fit(buffer.size() * (unended == buffer.size() ? 2 : 1));
+            std::memcpy(spare.data(), bytes.data() + start, unended);
+            try {
+                next = std::async(std::launch::async, readNext);
+            } catch (const std::system_error&) {
+                // no thread to be had: the next block is read after this one's lines
+            }
         }
+        reader.addLines(framed.substr(0, start));
         if (nul != std::string_view::npos) {
             throw TableError{reader.lines() + 1, "a NUL byte; not a table of vellumbrook"};
         }
@@ -536,8 +1007,9 @@ ChartTable readTable(const platform::File& file, bool oldestFirst) {
             }
             return reader.finish();
         }
-        held = bytes.size() - start;
-        std::memmove(buffer.data(), buffer.data() + start, held);
+        got = next.valid() ? next.get() : readNext();
+        std::swap(buffer, spare);
+        held = unended;
     }
 }
 

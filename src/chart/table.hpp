@@ -4,10 +4,15 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.hpp"
 
 namespace vellumbrook::chart {
+
+// A candle's prices: none (a row of zeros, a group without a tick), sound (its low at most
+// its high, its open and close between them, as the converter makes them), or not.
+enum class Prices { none, sound, unsound };
 
 // Why a table cannot be charted: the line it stands on (0: the table as a whole) and the text.
 struct TableError {
@@ -15,11 +20,19 @@ struct TableError {
     std::string text;
 };
 
+// Part of a column's text, as one thread read it: each of its rows after a separator (a comma,
+// or between Dates the "\n" escape), the first row's too.
+struct TextPiece {
+    std::string text;
+    std::uint64_t rows = 0;
+};
+using ColumnText = std::vector<TextPiece>;
+
 // A table that vellumbrook wrote, checked, as the page's data: each column as the inside of a
 // JSON array, in the table's own order, placeholder rows included. nan and inf become null.
 struct ChartTable {
-    std::string dates;                   // d1\nd2\n... inside one JSON string
-    std::array<std::string, 5> columns;  // Open, High, Low, Close, and the EMA when it has one
+    ColumnText dates;                   // d1\nd2\n... inside one JSON string
+    std::array<ColumnText, 5> columns;  // Open, High, Low, Close, and the EMA when it has one
     bool hasEma = false;
     std::string emaLabel;  // the header's "ema(20)" inside a JSON string, or "ema" without one
     std::uint64_t rows = 0;
@@ -41,16 +54,25 @@ class TableReader {
 
     // One line, without its line end.
     void add(std::string_view line);
+    // Whole lines, each ended by LF (or CR LF): runs of plain rows are read on two threads.
+    void addLines(std::string_view lines);
     // The table, once every line was added.
     ChartTable finish();
     // How many lines were added.
     std::uint64_t lines() const { return line_; }
 
   private:
-    void header(std::string_view line);
+    using Fields = std::array<std::string_view, 6>;
+    struct PlainRows;
+    static PlainRows readPlainRows(std::string_view lines, std::size_t fields);
+    void addRun(std::string_view lines, PlainRows rows);
+    void addEach(std::string_view lines);
+    bool plainRow(std::string_view line);
     void row(std::string_view line);
+    void candle(const Fields& fields);
     std::string_view number(std::string_view text, std::size_t column, bool candle);
-    void checkPrices(const std::array<std::string_view, 6>& fields);
+    void checkPrices(const Fields& fields);
+    void checkCandle(Prices judged, const Fields& fields);
     void decideOrder();
 
     bool oldestFirst_;

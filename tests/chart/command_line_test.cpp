@@ -1,10 +1,12 @@
 #include "chart/command_line.hpp"
+#include "chart/table.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -267,6 +269,174 @@ TEST(ChartOrder, IsTakenFromTheTableAndItsDates) {
         }
         ASSERT_EQ(runChartProgram(static_cast<int>(argv.size()), argv.data(), stdout, stderr), 0);
         EXPECT_NE(testing::readFile("page.html").find(order), std::string::npos) << table;
+    }
+}
+
+// A table large enough to be read in several blocks and on two threads, its prices written
+// in every form a table may hold them (so that rows take the plain reading and the general
+// one by turns): the page holds every row as written, the decimals its prices need, and a
+// row deep in it whose prices contradict each other, or a placeholder row between candles,
+// is refused on its own line.
+TEST(ChartLargeTable, IsReadRowForRowAsWritten) {
+    const testing::InScratchFolder scratch("vellumbrook-chart-large");
+    std::mt19937_64 random(20261211);
+    const auto pick = [&](std::uint64_t below) { return random() % below; };
+    // n / 10^decimals as a table may write it: trailing zeros kept or not, or with an exponent.
+    const auto written = [&](std::int64_t n, int decimals) {
+        std::string digits = std::to_string(n < 0 ? -n : n);
+        std::string text;
+        if (pick(2000) == 0) {
+            text = digits + "e-" + std::to_string(decimals);
+        } else {
+            digits = std::string(std::max<int>(0, decimals + 1 - int(digits.size())), '0') + digits;
+            text = digits.substr(0, digits.size() - decimals);
+            std::string fraction = digits.substr(digits.size() - decimals);
+            if (pick(2) == 0) {
+                fraction.erase(fraction.find_last_not_of('0') + 1);
+            }
+            text += fraction.empty() ? "" : "." + fraction;
+        }
+        return (n < 0 ? "-" : "") + text;
+    };
+    struct Row {
+        std::string date, open, high, low, close, ema;
+    };
+    std::vector<Row> rows;
+    int decimals = 0;
+    constexpr std::size_t kRows = 250000;
+    for (std::size_t i = 0; i < kRows; ++i) {
+        Row row;
+        row.date = 't';
+        row.date += std::to_string(kRows - i);
+        if (pick(3000) == 0) {
+            row.date += pick(2) == 0 ? "\"" : "<";
+        }
+        if (pick(500) == 0) {
+            for (std::string* price : {&row.open, &row.high, &row.low, &row.close}) {
+                *price = '0';
+            }
+        } else {
+            const int places = static_cast<int>(pick(7));
+            const std::int64_t sign = pick(20) == 0 ? -1 : 1;
+            const auto low = static_cast<std::int64_t>(1 + pick(2000000));
+            const auto high = low + static_cast<std::int64_t>(pick(3000));
+            const auto between = [&] {
+                return low + static_cast<std::int64_t>(pick(high - low + 1));
+            };
+            const std::int64_t open = between();
+            const std::int64_t close = between();
+            row.open = written(sign * open, places);
+            row.close = written(sign * close, places);
+            row.high = written(sign * (sign > 0 ? high : low), places);
+            row.low = written(sign * (sign > 0 ? low : high), places);
+            decimals = std::max(decimals, places);
+        }
+        row.ema = pick(3000) == 0 ? "nan" : written(static_cast<std::int64_t>(pick(3000000)), 5);
+        rows.push_back(row);
+    }
+    const auto table = [&](std::size_t refused, const std::string& refusal) {
+        std::string text = kHeader + "+00001,0,0,0,0,1.5\n";
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const Row& row = rows[i];
+            text += i == refused ? refusal
+                                 : row.date + "," + row.open + "," + row.high + "," + row.low +
+                                       "," + row.close + "," + row.ema + "\n";
+        }
+        return text;
+    };
+    const auto chart = [](const std::string& text) {
+        std::ofstream("table.csv", std::ios::binary) << text;
+        std::vector<std::string> words{"vellumbrook-chart", "table.csv", "-o", "page.html"};
+        std::vector<char*> argv;
+        for (std::string& word : words) {
+            argv.push_back(word.data());
+        }
+        std::FILE* messages = std::tmpfile();
+        runChartProgram(static_cast<int>(argv.size()), argv.data(), stdout, messages);
+        return testing::readAndClose(messages);
+    };
+
+    ASSERT_EQ(chart(table(kRows, "")), "");
+    const std::string page = testing::readFile("page.html");
+    const auto column = [&](auto field, std::string_view separator, std::size_t count) {
+        std::string text;
+        for (std::size_t i = 0; i < count; ++i) {
+            std::string value = i == 0 ? (separator == "," ? "0" : "+00001") : rows[i - 1].*field;
+            if (separator == ",") {
+                value = i == 0 && field == &Row::ema ? "1.5" : value == "nan" ? "null" : value;
+            } else {
+                std::string escaped;
+                for (const char c : value) {
+                    escaped += c == '"' ? "\\\"" : c == '<' ? "\\u003c" : std::string(1, c);
+                }
+                value = escaped;
+            }
+            text += (i == 0 ? "" : std::string(separator)) + value;
+        }
+        return text;
+    };
+    for (const std::size_t count : {std::size_t{9001}, kRows + 1}) {
+        const std::string data =
+            "\"decimals\":" + std::to_string(decimals) + ",\"emaLabel\":\"ema(3)\",\"dates\":\"" +
+            column(&Row::date, "\\n", count) + "\",\"open\":[" + column(&Row::open, ",", count) +
+            "],\"high\":[" + column(&Row::high, ",", count) + "],\"low\":[" +
+            column(&Row::low, ",", count) + "],\"close\":[" + column(&Row::close, ",", count) +
+            "],\"ema\":[" + column(&Row::ema, ",", count) + "]}";
+        EXPECT_NE(page.find(data), std::string::npos) << "the first " << count << " rows";
+    }
+
+    const std::size_t deep = kRows - 12345;
+    const std::string line = "table.csv:" + std::to_string(deep + 3) + ": ";
+    EXPECT_EQ(chart(table(deep, "t,1.5,1.25,1.5,1.5,1\n")),
+              "vellumbrook-chart: " + line + "its High '1.25' is below its Low '1.5'\n");
+    EXPECT_EQ(
+        chart(table(deep, "t,1.25,2,1.5,1.5,1\n")),
+        "vellumbrook-chart: " + line + "its Open '1.25' is outside its Low '1.5' and High '2'\n");
+    EXPECT_EQ(chart(table(deep, "+00002,0,0,0,0,1\n")),
+              "vellumbrook-chart: " + line + "a placeholder row between candles\n");
+
+    // Runs of plain rows alone count the rows with prices.
+    std::string empty;
+    for (int row = 0; row < 40000; ++row) {
+        empty += "t,0,0,0,0\n";
+    }
+    EXPECT_EQ(chart(empty),
+              "vellumbrook-chart: table.csv: none of its 40000 rows has prices: each "
+              "is empty (0,0,0,0, as the converter writes for lines it cannot read) "
+              "or holds nan or inf\n");
+    EXPECT_EQ(chart(empty + "t,1,2,1,2\n" + empty), "");
+
+    // Prices at and just past each other's bounds, in every form: refused exactly when they
+    // contradict each other.
+    const auto expectJudged = [](const std::string& prices, bool sound) {
+        TableReader reader(false);
+        reader.add("t2,1,2,1,2");
+        try {
+            reader.add("t1," + prices);
+            EXPECT_TRUE(sound) << prices << " taken";
+        } catch (const TableError& error) {
+            EXPECT_FALSE(sound) << prices << ": " << error.text;
+            EXPECT_EQ(error.line, 2u);
+        }
+    };
+    // Digits too many for one integer scale.
+    expectJudged("0.00000000000001,12345678901234.5,0.00000000000001,1", true);
+    expectJudged("1,12345678901234.5,0.00000000000001,99999999999999.9", false);
+    for (int trial = 0; trial < 20000; ++trial) {
+        const int places = static_cast<int>(pick(7));
+        const std::int64_t sign = pick(8) == 0 ? -1 : 1;
+        const auto low = static_cast<std::int64_t>(pick(3) == 0 ? pick(10) : pick(20000000));
+        const auto near = [&](std::int64_t price) {
+            return price + static_cast<std::int64_t>(pick(3)) - 1;
+        };
+        const std::int64_t high = near(low + static_cast<std::int64_t>(pick(2)));
+        const std::int64_t open = near(pick(2) == 0 ? low : high);
+        const std::int64_t close = near(pick(2) == 0 ? low : high);
+        expectJudged(written(sign * open, places) + "," +
+                         written(sign * (sign > 0 ? high : low), places) + "," +
+                         written(sign * (sign > 0 ? low : high), places) + "," +
+                         written(sign * close, places),
+                     low <= high && low <= open && open <= high && low <= close && close <= high);
     }
 }
 
