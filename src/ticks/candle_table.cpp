@@ -46,7 +46,7 @@ class ChunkCutter {
         for (; input_ < texts_.size(); ++input_, startsInput_ = true, carry_.clear()) {
             chunk.input = input_;
             chunk.startsInput = startsInput_;
-            chunk.text = carry_;
+            chunk.text.assign(carry_);
             try {
                 if (!readInto(chunk.text)) {
                     if (chunk.text.empty()) {
@@ -74,7 +74,7 @@ class ChunkCutter {
   private:
     // Reads until the text holds a chunk's worth ending at a line end; false at the input's
     // end. What follows the last line end is carried to the next chunk.
-    bool readInto(std::string& text) {
+    bool readInto(ChunkText& text) {
         if (ended_) {
             ended_ = false;
             return false;
@@ -82,10 +82,10 @@ class ChunkCutter {
         std::size_t searchedTo = 0;
         for (;;) {
             if (text.size() >= kChunkSize) {
-                const std::size_t cut = cutAt(text, searchedTo);
+                const std::size_t cut = cutAt(text.view(), searchedTo);
                 if (cut != std::string::npos) {
-                    carry_.assign(text, cut, std::string::npos);
-                    text.resize(cut);
+                    carry_.assign(text.view().substr(cut));
+                    text.cut(cut);
                     return true;
                 }
                 searchedTo = text.size();
@@ -93,37 +93,36 @@ class ChunkCutter {
                     throw std::length_error("a line longer than 8 MiB, which is no tick line");
                 }
             }
-            // Read into a block of its own and appended: growing the text would first fill
-            // its new room with zeros.
-            const std::size_t got = texts_[input_](block_.data(), block_.size());
+            constexpr std::size_t kRead = kChunkSize / 4;
+            const std::size_t got = texts_[input_](text.room(kRead), kRead);
             if (got == 0) {
                 return false;
             }
-            text.append(block_.data(), got);
+            text.added(got);
         }
     }
 
     // Just after the last line end of `text`: an LF, or a CR that is not its last byte (which
     // may be the first half of a CR LF); npos when it has none past `from`.
-    static std::size_t cutAt(const std::string& text, std::size_t from) {
+    static std::size_t cutAt(std::string_view text, std::size_t from) {
         const std::size_t feed = text.rfind('\n');
-        if (feed != std::string::npos && feed + 1 > from) {
+        if (feed != std::string_view::npos && feed + 1 > from) {
             return feed + 1;
         }
         const std::size_t cr =
-            text.size() < 2 ? std::string::npos : text.rfind('\r', text.size() - 2);
-        return cr != std::string::npos && cr + 1 > from ? cr + 1 : std::string::npos;
+            text.size() < 2 ? std::string_view::npos : text.rfind('\r', text.size() - 2);
+        return cr != std::string_view::npos && cr + 1 > from ? cr + 1 : std::string_view::npos;
     }
 
     bool finishChunk(Chunk& chunk) {
-        chunk.text.reserve(chunk.text.size() + kReadableAfterLine);
+        chunk.text.room(kReadableAfterLine);
         return true;
     }
 
     bool unreadable(Chunk& chunk, std::string_view what, std::string message = {}) {
         // The lines before the damage are read first; the part line before it is not.
-        const std::size_t cut = cutAt(chunk.text, 0);
-        chunk.text.resize(cut == std::string::npos ? 0 : cut);
+        const std::size_t cut = cutAt(chunk.text.view(), 0);
+        chunk.text.cut(cut == std::string_view::npos ? 0 : cut);
         chunk.unreadable =
             message.empty() ? stopInFile(inputs_[input_].name, what).message : std::move(message);
         input_ = texts_.size();
@@ -136,12 +135,11 @@ class ChunkCutter {
     bool startsInput_ = true;
     bool ended_ = false;
     std::string carry_;
-    std::vector<char> block_ = std::vector<char>(kChunkSize / 4);
 };
 
 // Where the line that starts at `start` ends: its LF or CR, or the end of the text. The text
 // may be read 16 bytes past its end.
-std::size_t lineEndFrom(const std::string& text, std::size_t start) {
+std::size_t lineEndFrom(std::string_view text, std::size_t start) {
 #if defined(__SSE2__)
     const __m128i feed = _mm_set1_epi8('\n');
     const __m128i cr = _mm_set1_epi8('\r');
@@ -156,13 +154,13 @@ std::size_t lineEndFrom(const std::string& text, std::size_t start) {
     return text.size();
 #else
     const std::size_t end = text.find_first_of("\r\n", start);
-    return end == std::string::npos ? text.size() : end;
+    return end == std::string_view::npos ? text.size() : end;
 #endif
 }
 
 // Reads the lines of a chunk into its ticks, in a thread of its own.
 void readChunk(TickReading& reading, Chunk& chunk) {
-    const std::string& text = chunk.text;
+    const std::string_view text = chunk.text.view();
     std::size_t start = 0;
     std::uint32_t number = 0;
     while (start < text.size()) {

@@ -1,12 +1,30 @@
 #include "ticks/chunks.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <system_error>
 
 #include "ticks/messages.hpp"
 
 namespace vellumbrook::ticks {
+
+void ChunkText::assign(std::string_view text) {
+    size_ = 0;
+    std::memcpy(room(text.size()), text.data(), text.size());
+    size_ = text.size();
+}
+
+char* ChunkText::room(std::size_t more) {
+    if (capacity_ - size_ < more) {
+        const std::size_t capacity = std::max(size_ + more, capacity_ * 2);
+        auto bytes = std::make_unique_for_overwrite<char[]>(capacity);
+        std::memcpy(bytes.get(), bytes_.get(), size_);
+        bytes_ = std::move(bytes);
+        capacity_ = capacity;
+    }
+    return bytes_.get() + size_;
+}
 
 Chunks::Chunks(Fill fill, std::size_t readers, std::function<Reader()> makeReader)
     : fill_(std::move(fill)), slots_(2 * std::max<std::size_t>(readers, 1) + 2) {

@@ -1,12 +1,15 @@
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -15,11 +18,31 @@
 
 namespace vellumbrook::ticks {
 
+// Text read straight into its room: unlike a string's, the room is not set to zeros first.
+class ChunkText {
+  public:
+    const char* data() const { return bytes_.get(); }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    std::string_view view() const { return {bytes_.get(), size_}; }
+    void clear() { size_ = 0; }
+    void assign(std::string_view text);
+    // Where `more` bytes after the text go; added() counts those that were written.
+    char* room(std::size_t more);
+    void added(std::size_t count) { size_ += count; }
+    void cut(std::size_t size) { size_ = std::min(size, size_); }
+
+  private:
+    std::unique_ptr<char[]> bytes_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
 // A run of whole lines of one input, read forward, and what reading them gave.
 struct Chunk {
     std::size_t input = 0;
     bool startsInput = false;               // its first line is the first line of its input
-    std::string text;                       // whole lines; 16 more bytes may be read past its end
+    ChunkText text;                         // whole lines; 16 more bytes may be read past its end
     std::optional<std::string> unreadable;  // the input cannot be read on from here: the line
 
     // What a reader of the lines found:
