@@ -412,6 +412,23 @@ async function checkLevels(turned) {
   }
   check(say('a drag back in time moves the window'), now.first < start && mergedRight(now),
     `${start} -> ${now.first}`);
+  // Two fingers drawn together zoom out as the wheel does, up to merged candles.
+  const touch = await page.target().createCDPSession();
+  await touch.send('Emulation.setTouchEmulationEnabled', {enabled: true, maxTouchPoints: 2});
+  const unpinched = now.level;
+  const y = box.y + box.height / 2;
+  const fingers = (apart) => [{x: x - apart, y}, {x: x + apart, y}];
+  for (let pinch = 0; pinch < 20 && now.level === unpinched; ++pinch) {
+    await touch.send('Input.dispatchTouchEvent', {type: 'touchStart', touchPoints: fingers(300)});
+    for (let apart = 250; apart >= 50; apart -= 50) {
+      await touch.send('Input.dispatchTouchEvent', {type: 'touchMove', touchPoints: fingers(apart)});
+    }
+    await touch.send('Input.dispatchTouchEvent', {type: 'touchEnd', touchPoints: []});
+    await settled();
+    now = await state();
+  }
+  check(say('a pinch zooms out to merged candles'), now.level > unpinched && mergedRight(now),
+    `${unpinched} -> ${now.level}`);
   // Dates in the forms the tools write show as one readable UTC time; other text as written.
   const forms = {
     '2024.01.02 00:04:54.564': '2024-01-02 00:04:54.564',
