@@ -11,7 +11,9 @@ namespace vellumbrook::ticks {
 
 void ChunkText::assign(std::string_view text) {
     size_ = 0;
-    std::memcpy(room(text.size()), text.data(), text.size());
+    if (!text.empty()) {  // no room may have been made yet
+        std::memcpy(room(text.size()), text.data(), text.size());
+    }
     size_ = text.size();
 }
 
@@ -19,7 +21,9 @@ char* ChunkText::room(std::size_t more) {
     if (capacity_ - size_ < more) {
         const std::size_t capacity = std::max(size_ + more, capacity_ * 2);
         auto bytes = std::make_unique_for_overwrite<char[]>(capacity);
-        std::memcpy(bytes.get(), bytes_.get(), size_);
+        if (size_ > 0) {
+            std::memcpy(bytes.get(), bytes_.get(), size_);
+        }
         bytes_ = std::move(bytes);
         capacity_ = capacity;
     }
