@@ -3,7 +3,7 @@
 #   1. g++ release build with warnings as errors, unit and end-to-end tests;
 #   2. clang build under AddressSanitizer and UndefinedBehaviorSanitizer, the same tests;
 #   2b. clang under ThreadSanitizer, the tests of vellumbrook-ticks, whose pieces are read
-#      by several threads;
+#      by several threads, and vellumbrook-chart's large table, read on two;
 #   3. the end-to-end cases once more under valgrind's memcheck (leaks count as errors);
 #   4. each fuzz target for FUZZ_SECONDS (default 30) seconds;
 #   5. the Debian package, built by CPack and checked by lintian (no error, no warning);
@@ -57,7 +57,7 @@ part "the many-files recipe over ssh"
 cmake --workflow --preset sanitize
 part "sanitizer build and tests"
 cmake --workflow --preset tsan
-part "ThreadSanitizer on the threads of vellumbrook-ticks"
+part "ThreadSanitizer on the threads of vellumbrook-ticks and vellumbrook-chart"
 mkdir -p build/test/valgrind
 VELLUMBROOK_TEST_WRAPPER="valgrind -q --error-exitcode=99 --leak-check=full --show-leak-kinds=all --errors-for-leak-kinds=all --log-file=$PWD/build/test/valgrind/%p.log" \
     ctest --test-dir build/test -R Golden -j 2 --output-on-failure
