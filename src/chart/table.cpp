@@ -215,6 +215,7 @@ std::optional<int> decimalsOfNumber(std::string_view text) {
         decimals = static_cast<int>(std::min<std::size_t>(fraction, 1000));
         at += 1 + fraction;
     }
+    int raised = 0;  // a positive exponent's power
     if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
         ++at;
         const bool negative = at < text.size() && text[at] == '-';
@@ -228,15 +229,17 @@ std::optional<int> decimalsOfNumber(std::string_view text) {
             value = std::min(value * 10 + (digit - '0'), 1000);
         }
         decimals += negative ? value : -value;
+        raised = negative ? 0 : value;
         at += power;
-        // Beyond the doubles (1e400), where the page would read Infinity: no number.
-        double parsed = 0;
-        if (!negative && static_cast<int>(whole) - 1 + value >= 308 &&
-            std::from_chars(text.data(), text.data() + text.size(), parsed).ec != std::errc()) {
-            return std::nullopt;
-        }
     }
     if (at != text.size()) {
+        return std::nullopt;
+    }
+    // Beyond the doubles (1e400, or a number of 400 digits), where the page would read
+    // Infinity: no number.
+    double parsed = 0;
+    if (static_cast<std::int64_t>(whole) - 1 + raised >= 308 &&
+        std::from_chars(text.data(), text.data() + text.size(), parsed).ec != std::errc()) {
         return std::nullopt;
     }
     return decimals;

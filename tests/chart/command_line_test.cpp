@@ -99,6 +99,12 @@ INSTANTIATE_TEST_SUITE_P(
                   kHeader + "t2,1.5,1e400,1.25,2,0\n",
                   "vellumbrook-chart: table.csv:2: '1e400' in the High column is not a number\n",
                   1},
+        ChartCase{"four_hundred_digits",
+                  {"table.csv", "-o", "page.html"},
+                  kHeader + "t2,1.5,2.25,1.25,2," + std::string(400, '7') + "\n",
+                  "vellumbrook-chart: table.csv:2: '" + std::string(200, '7') +
+                      "'... in the EMA column is not a number\n",
+                  1},
         ChartCase{"a_nul_byte",
                   {"table.csv", "-o", "page.html"},
                   kCandles + std::string("t0,1,1\0,1,1,0\n", 15),
