@@ -23,10 +23,10 @@ void OldestFirstCandles::closeGroup(std::uint8_t complete) {
         record.low = range_.low();
         record.close = range_.last();
     }
-    kept_.push_back(std::move(record));
+    kept_.push_front(std::move(record));
     // A ring of the newest candles: an older one can never be among those kept.
     if (kept_.size() > static_cast<std::size_t>(std::max(settings_.candleLimit, 0))) {
-        kept_.pop_front();
+        kept_.pop_back();
     }
     inGroup_ = 0;
 }
@@ -36,12 +36,7 @@ CandleList OldestFirstCandles::finish(std::string_view lastTimeText) {
         lastTime_.assign(lastTimeText);
         closeGroup(0);  // the newest candle is the partial one
     }
-    CandleList candles;
-    // Moved over one by one from the newest, so that the two never hold every row at once.
-    while (!kept_.empty()) {
-        candles.push_back(std::move(kept_.back()));
-        kept_.pop_back();
-    }
+    CandleList candles = std::move(kept_);
     CandleBuilder builder;
     builder.plan(static_cast<std::int32_t>(std::min(ticks_, kMaxTicks)), settings_);
     builder.addPlaceholders(candles);

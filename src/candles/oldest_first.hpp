@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <string_view>
 
@@ -145,7 +144,9 @@ class OldestFirstCandles {
     OldestFirstDecimals decimals_;
     bool decimalGroup_ = false;  // the group's prices are all in decimals_
     std::string lastTime_;
-    std::deque<CandleRecord> kept_;  // the newest candles so far, oldest first
+    // The newest candles so far, newest first as they are written: the table's rows are
+    // made while the ticks are read, not moved over at the end.
+    CandleList kept_;
 };
 
 }  // namespace vellumbrook

@@ -27,6 +27,9 @@ void appendNumber(std::string& out, double value);
 // The header line; the EMA part is left out without the EMA column.
 std::string csvHeader(const CsvLayout& layout);
 
+// Appends the line of one record, without its newline.
+void appendCsvLine(std::string& out, const CandleRecord& record, const CsvLayout& layout);
+
 // Hands the header and one line per record, front to back, to `writeLine`. Stops at the
 // first line that cannot be written and returns false.
 bool writeCsv(const CandleList& candles, const CsvLayout& layout, const LineWriter& writeLine);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <climits>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
@@ -163,11 +164,35 @@ void readChunk(TickReading& reading, Chunk& chunk) {
     const std::string_view text = chunk.text.view();
     std::size_t start = 0;
     std::uint32_t number = 0;
+    // Where the line after one that ends at `end` starts: LF, CR LF and a CR alone end a line.
+    const auto lineAfter = [text](std::size_t end) {
+        return std::min(
+            text.size(),
+            end + (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n' ? 2 : 1));
+    };
+    TickReading::PlainTick plain;
+    std::int64_t lastKey = INT64_MIN;
+    chunk.ordered = true;
+    const auto ordered = [&](std::int64_t key) {
+        chunk.ordered = chunk.ordered && lastKey <= key;
+        lastKey = key;
+    };
     while (start < text.size()) {
-        // The line and where the next one starts: LF, CR LF and a CR alone end a line.
+        if ((number > 0 || !chunk.startsInput) && reading.readPlain(text, start, plain)) {
+            Chunk::Tick& tick = chunk.ticks.emplace_back();
+            tick.key = plain.key;
+            tick.line = ++number;
+            tick.start = static_cast<std::uint32_t>(start);
+            tick.size = static_cast<std::uint32_t>(plain.end - start);
+            tick.isDecimal = true;
+            tick.decimal = plain.price;
+            ordered(plain.key);
+            ++chunk.counts.ticks;
+            start = lineAfter(plain.end);
+            continue;
+        }
         const std::size_t end = lineEndFrom(text, start);
-        const std::size_t next =
-            end + (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n' ? 2 : 1);
+        const std::size_t next = lineAfter(end);
         const std::string_view line(text.data() + start, end - start);
         ++number;
         LineKind kind = LineKind::blank;
@@ -191,6 +216,7 @@ void readChunk(TickReading& reading, Chunk& chunk) {
             case LineKind::tick: {
                 Chunk::Tick& tick = chunk.ticks.emplace_back();
                 tick.key = reading.time().key;
+                ordered(tick.key);
                 tick.line = number;
                 tick.start = static_cast<std::uint32_t>(start);
                 tick.size = static_cast<std::uint32_t>(end - start);
@@ -202,7 +228,7 @@ void readChunk(TickReading& reading, Chunk& chunk) {
                 break;
             }
         }
-        start = std::min(next, text.size());
+        start = next;
     }
     chunk.lines = number;
 }
@@ -235,8 +261,12 @@ class ChunkTaker {
             firstOfFile_.reset();
             progress_.begin("reading " + shownName(inputs_[input_].name));
         }
-        for (const Chunk::Tick& tick : chunk.ticks) {
-            takeTick(chunk, tick);
+        if (inOrderAfterLast(chunk)) {
+            addInOrder(chunk);
+        } else {
+            for (const Chunk::Tick& tick : chunk.ticks) {
+                takeTick(chunk, tick);
+            }
         }
         if (chunk.fault) {
             if (secondPending_) {
@@ -268,6 +298,30 @@ class ChunkTaker {
     const std::string& lastTimeText() const { return lastWritten_; }
 
   private:
+    // Whether every tick of the chunk comes after the last one taken and after each other,
+    // past the first tick of its file, and within the most ticks a table takes: the order
+    // then has nothing to tell, and the ticks only go to the candles.
+    bool inOrderAfterLast(const Chunk& chunk) const {
+        return chunk.ordered && !chunk.ticks.empty() && !secondPending_ && last_ && firstOfFile_ &&
+               last_->key <= chunk.ticks.front().key &&
+               OldestFirstCandles::kMaxTicks - candles_.tickCount() >=
+                   static_cast<std::int64_t>(chunk.ticks.size());
+    }
+
+    // Takes such a chunk's ticks as takeTick() would.
+    void addInOrder(const Chunk& chunk) {
+        for (const Chunk::Tick& tick : chunk.ticks) {
+            addToCandles(chunk, tick);
+        }
+        const Chunk::Tick& newest = chunk.ticks.back();
+        last_->key = newest.key;
+        last_->timeText.clear();
+        last_->line = lineBase_ + newest.line;
+        last_->input = input_;
+        lastChunk_ = &chunk;
+        lastTick_ = newest;
+    }
+
     void takeTick(const Chunk& chunk, const Chunk::Tick& tick) {
         const std::int64_t line = lineBase_ + tick.line;
         if (secondPending_) {
@@ -307,6 +361,10 @@ class ChunkTaker {
             throw stopAtLineOf(inputs_[input_].name, line,
                                "more than 2147483647 ticks, the most a candle table takes");
         }
+        addToCandles(chunk, tick);
+    }
+
+    void addToCandles(const Chunk& chunk, const Chunk::Tick& tick) {
         const std::string_view time =
             candles_.nextClosesGroup() ? writtenTimeText(chunk, tick) : std::string_view();
         if (tick.isDecimal) {
@@ -372,14 +430,17 @@ void writeTable(const CandleList& candles, const TicksSettings& settings, Sink& 
     constexpr std::size_t kBlockSize = std::size_t{1} << 20;
     std::string block;
     block.reserve(kBlockSize + 4096);
-    writeCsv(candles, layout, [&](std::string_view line) {
-        block.append(line).push_back('\n');
+    if (layout.header) {
+        block.append(csvHeader(layout)).push_back('\n');
+    }
+    for (const CandleRecord& row : candles) {
+        appendCsvLine(block, row, layout);
+        block.push_back('\n');
         if (block.size() >= kBlockSize) {
             sink.write(block);
             block.clear();
         }
-        return true;
-    });
+    }
     sink.write(block);
 }
 

@@ -57,6 +57,7 @@ struct Chunk {
     };
     std::int64_t lines = 0;
     std::vector<Tick> ticks;
+    bool ordered = true;  // no tick's time goes back from the one before it in the chunk
     Counts counts;
     // The first line that cannot be read, after the ticks above: its line in the chunk and
     // what is wrong with it, as the message says it.

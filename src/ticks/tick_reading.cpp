@@ -1,13 +1,26 @@
 #include "ticks/tick_reading.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "input/tick_line.hpp"
 #include "ticks/messages.hpp"
 
 namespace vellumbrook::ticks {
+
+namespace {
+
+// The most fields, and the longest line, that readPlain() reads; others are read by read().
+constexpr std::size_t kPlainFields = 16;
+constexpr std::size_t kPlainLongest = 512;
+
+}  // namespace
 
 Layout recognisedLayout(std::string_view firstBytes, std::string_view name, std::FILE* messages) {
     const std::optional<Layout> found = recognise(firstBytes);
@@ -48,6 +61,84 @@ TickReading::TickReading(const TicksSettings& settings, const Layout& layout, Qu
     patternSize_ = layout.time.isEpoch() || layout.time.pattern.find(',') != std::string::npos
                        ? 0
                        : layout.time.pattern.size();
+    priceColumn_ = quote == Quote::bid   ? layout.bidColumn
+                   : quote == Quote::ask ? layout.askColumn
+                                         : layout.priceColumn;
+    // A time read by its minute has no separator, comma or line end among its literals, so
+    // the fields around it are found by their separators alone.
+    const std::string& pattern = layout.time.pattern;
+    readsPlain_ =
+        !layout.quoted && layout.dateColumn == 0 && times_.readsByMinute() &&
+        pattern.find_first_of(std::string{layout.separator} + ",\r\n") == std::string::npos &&
+        layout.decimalMark == '.' && quote != Quote::mid && fields_.wanted() <= kPlainFields;
+    for (const std::string& header : layout.headers) {
+        headerSizes_.push_back(header.size());
+    }
+}
+
+bool TickReading::readPlain(std::string_view text, std::size_t start, PlainTick& tick) {
+#if defined(__SSE2__)
+    if (!readsPlain_) {
+        return false;
+    }
+    const char* const line = text.data() + start;
+    const std::size_t room = text.size() - start;
+    const std::size_t wanted = fields_.wanted();
+    // The separators that end the wanted fields, and where the line ends, in one pass of 16
+    // bytes at a time.
+    std::uint32_t cuts[kPlainFields];
+    std::size_t cutCount = 0;
+    std::size_t end = room;
+    const __m128i separator = _mm_set1_epi8(layout_.separator);
+    const __m128i feed = _mm_set1_epi8('\n');
+    const __m128i cr = _mm_set1_epi8('\r');
+    for (std::size_t at = 0; at < room; at += 16) {
+        if (at >= kPlainLongest) {
+            return false;
+        }
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + at));
+        unsigned inLine = room - at < 16 ? (1U << (room - at)) - 1 : 0xffffU;
+        const unsigned ends =
+            inLine & static_cast<unsigned>(_mm_movemask_epi8(
+                         _mm_or_si128(_mm_cmpeq_epi8(bytes, feed), _mm_cmpeq_epi8(bytes, cr))));
+        if (ends != 0) {
+            inLine = (ends & (0U - ends)) - 1;  // the bytes before the first end
+        }
+        auto separators =
+            inLine & static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, separator)));
+        for (; separators != 0 && cutCount < wanted; separators &= separators - 1) {
+            cuts[cutCount++] = static_cast<std::uint32_t>(at) +
+                               static_cast<std::uint32_t>(std::countr_zero(separators));
+        }
+        if (ends != 0) {
+            end = at + static_cast<std::size_t>(std::countr_zero(ends));
+            break;
+        }
+    }
+    if (cutCount + 1 < wanted ||
+        std::find(headerSizes_.begin(), headerSizes_.end(), end) != headerSizes_.end()) {
+        return false;  // too few fields, or maybe a header: read() tells
+    }
+    // A field runs from after the separator before it to its own, or to the line's end.
+    const auto field = [&](int number) {
+        const auto index = static_cast<std::size_t>(number - 1);
+        const std::size_t from = index == 0 ? 0 : cuts[index - 1] + 1;
+        const std::size_t to = index < cutCount ? cuts[index] : end;
+        return std::string_view(line + from, to - from);
+    };
+    const std::string_view time = field(layout_.timeColumn);
+    if (time.size() != times_.patternSize() || !times_.keyInLastMinute(time.data(), tick.key) ||
+        !decimals_.read(field(priceColumn_), tick.price)) {
+        return false;
+    }
+    tick.end = start + end;
+    return true;
+#else
+    (void)text;
+    (void)start;
+    (void)tick;
+    return false;
+#endif
 }
 
 std::optional<PriceText> TickReading::priceIn(int columnNumber, const char* what) {

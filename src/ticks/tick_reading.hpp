@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "input/tick_line.hpp"
 #include "ticks/fields.hpp"
@@ -47,6 +48,19 @@ class TickReading {
     // `firstLine`: the first line of its file, where a header may stand.
     LineKind read(std::string_view line, bool firstLine);
 
+    // A tick line as nearly every line of a file is, read in one pass: no quotes, a time in
+    // the minute of the line before, a short decimal price. Where it ends (as an LF, a CR or
+    // the end of `text`), its time's key and its price.
+    struct PlainTick {
+        std::size_t end = 0;
+        std::int64_t key = 0;
+        ShortDecimal price;
+    };
+    // Reads the line at `start` of `text` (readable 16 bytes past its end) as read() does, when
+    // it is such a line and not the first of its file; false for any other line, which read()
+    // then reads.
+    bool readPlain(std::string_view text, std::size_t start, PlainTick& tick);
+
     // The tick of the last line read as one: its time, the time text to write, its price.
     const TickTime& time() const { return time_; }
     std::string_view timeText() { return isoTime_ ? isoTime(time_, isoText_) : rawTime_; }
@@ -73,7 +87,10 @@ class TickReading {
     LineFields fields_;
     TimeReader times_;
     std::size_t patternSize_ = 0;  // the part of the time text that can hold no comma
-    std::string_view line_;        // the line being read
+    bool readsPlain_ = false;      // whether readPlain() may read lines of this layout
+    int priceColumn_ = 0;          // of the price read
+    std::vector<std::size_t> headerSizes_;
+    std::string_view line_;  // the line being read
     TickTime time_;
     std::string_view rawTime_;
     PriceText price_;

@@ -94,8 +94,6 @@ std::optional<TickTime> readEpoch(std::string_view text, std::int64_t perSecond)
     return timeOfMicros(count * (1000000 / perSecond));
 }
 
-constexpr int kFraction = 6;  // the field index of the fraction digits
-
 bool isLeapYear(int year) {
     return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
@@ -104,52 +102,6 @@ int daysInMonth(int year, int month) {
     constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     return month == 2 && isLeapYear(year) ? 29 : kDays[month - 1];
 }
-
-// A run of decimal digits already checked, of at most four. Each field reads through a
-// call of its own, so that the width's branch is the same on every line.
-inline int numberIn(const char* digits, int width) {
-    const auto digit = [digits](int i) { return digits[i] - '0'; };
-    switch (width) {
-        case 1:
-            return digit(0);
-        case 2:
-            return digit(0) * 10 + digit(1);
-        case 3:
-            return digit(0) * 100 + digit(1) * 10 + digit(2);
-        case 4:
-            return digit(0) * 1000 + digit(1) * 100 + digit(2) * 10 + digit(3);
-        default:
-            return 0;
-    }
-}
-
-// Microseconds of a fraction's digits: the first six count.
-int microsecondsIn(const char* digits, int width) {
-    if (width == 3) {  // milliseconds, as nearly every source writes them
-        return numberIn(digits, 3) * 1000;
-    }
-    int value = 0;
-    for (int i = 0; i < 6; ++i) {
-        value = value * 10 + (i < width ? digits[i] - '0' : 0);
-    }
-    return value;
-}
-
-#if defined(__SSE2__)
-// True when each of the 16 bytes at `text` is a digit where `digits` has 0xff and equals
-// `literals` elsewhere.
-bool windowFits(const char* text, const char* literals, const char* digits) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
-    const __m128i values = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
-    const __m128i isDigit = _mm_cmpeq_epi8(_mm_min_epu8(values, _mm_set1_epi8(9)), values);
-    const __m128i isLiteral =
-        _mm_cmpeq_epi8(bytes, _mm_loadu_si128(reinterpret_cast<const __m128i*>(literals)));
-    const __m128i digitAt = _mm_loadu_si128(reinterpret_cast<const __m128i*>(digits));
-    const __m128i fits =
-        _mm_or_si128(_mm_and_si128(digitAt, isDigit), _mm_andnot_si128(digitAt, isLiteral));
-    return _mm_movemask_epi8(fits) == 0xffff;
-}
-#endif
 
 }  // namespace
 
@@ -224,38 +176,11 @@ bool TimeReader::fitsPattern(const char* text) const {
     const std::size_t size = pattern.size();
 #if defined(__SSE2__)
     if (size >= 16) {
-        return windowFits(text, literalsFirst_, digitsFirst_) &&
-               windowFits(text + size - 16, literalsLast_, digitsLast_);
+        return time_digits::windowFits(text, literalsFirst_, digitsFirst_) &&
+               time_digits::windowFits(text + size - 16, literalsLast_, digitsLast_);
     }
 #endif
     for (std::size_t i = 0; i < size; ++i) {
-        if (fieldAt_[i] < 0 ? text[i] != pattern[i] : static_cast<unsigned>(text[i] - '0') > 9) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Whether the text begins with the minute of the last full reading, and its characters from
-// the seconds on are the pattern's digits and literals.
-bool TimeReader::sameMinute(const char* text) const {
-    const std::string& pattern = format_.pattern;
-#if defined(__SSE2__)
-    if (minuteEnd_ <= 16 && pattern.size() >= 16) {
-        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
-        const __m128i minute =
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(lastMinute_.data()));
-        const unsigned same =
-            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(first, minute)));
-        const unsigned wanted = (1U << minuteEnd_) - 1;
-        return (same & wanted) == wanted &&
-               windowFits(text + pattern.size() - 16, literalsLast_, digitsLast_);
-    }
-#endif
-    if (std::memcmp(text, lastMinute_.data(), minuteEnd_) != 0) {
-        return false;
-    }
-    for (std::size_t i = minuteEnd_; i < pattern.size(); ++i) {
         if (fieldAt_[i] < 0 ? text[i] != pattern[i] : static_cast<unsigned>(text[i] - '0') > 9) {
             return false;
         }
@@ -267,12 +192,8 @@ std::optional<TickTime> TimeReader::readPattern(std::string_view text) const {
     const std::size_t size = format_.pattern.size();
     if (minuteEnd_ > 0 && text.size() == size && hasMinute_ && sameMinute(text.data())) {
         TickTime time = lastMinuteTime_;
-        time.second =
-            widthOf_[5] > 0 ? numberIn(text.data() + firstPositionOf_[5], widthOf_[5]) : 0;
-        const int fraction =
-            widthOf_[kFraction] > 0
-                ? microsecondsIn(text.data() + firstPositionOf_[kFraction], widthOf_[kFraction])
-                : 0;
+        time.second = secondIn(text.data());
+        const int fraction = microsecondsOf(text.data());
         const bool leapSecond = time.second == 60 && time.hour == 23 && time.minute == 59;
         if (time.second > 59 && !leapSecond) {
             return std::nullopt;
@@ -293,18 +214,10 @@ std::optional<TickTime> TimeReader::readPattern(std::string_view text) const {
         }
     }
     const auto field = [&](int index) {
-        return numberIn(text.data() + firstPositionOf_[index], widthOf_[index]);
+        return time_digits::numberIn(text.data() + firstPositionOf_[index], widthOf_[index]);
     };
     const int fields[kFields] = {
-        field(0),
-        field(1),
-        field(2),
-        field(3),
-        field(4),
-        field(5),
-        widthOf_[kFraction] > 0
-            ? microsecondsIn(text.data() + firstPositionOf_[kFraction], widthOf_[kFraction])
-            : 0};
+        field(0), field(1), field(2), field(3), field(4), field(5), microsecondsOf(text.data())};
     TickTime time;
     // Two-digit years are years of this century: YY 24 is 2024.
     time.year = fields[0] + (widthOf_[0] > 0 && widthOf_[0] <= 2 ? 2000 : 0);

@@ -183,6 +183,49 @@ const auto kTicksCases = ::testing::Values(
         "'\\x1b[2J\\x00" +
             std::string(195, 'a') + "'...\n",
         1},
+    // Lines of one minute, most read in one pass, the others as every line is: more fields
+    // than the layout's, blanks around a price, an exponent, a lone CR, a blank line, a
+    // sign, a line too long for one pass, a price too long for one word, a leap second.
+    TicksCase{"lines_of_one_minute_of_every_shape",
+              {"--from=truefx", "-v", "t.csv"},
+              {{"t.csv",
+                "EUR/USD,20240102 00:00:00.100,1.10001,1.2\n"
+                "EUR/USD,20240102 00:00:00.200,1.10002,1.2,extra\n"
+                "EUR/USD,20240102 00:00:00.300, 1.10003 ,1.2\n"
+                "EUR/USD,20240102 00:00:00.400,1.1e0,1.2\r"
+                "EUR/USD,20240102 00:00:00.500,1.10005,1.2\r\n\n"
+                "EUR/USD,20240102 00:00:00.600,-1.5,1.2\n" +
+                    std::string(600, 'S') +
+                    ",20240102 00:00:00.700,1.10007,1.2\n"
+                    "EUR/USD,20240102 00:01:00.800,1.10008,1.2\n"
+                    "EUR/USD,20240102 00:01:00.900,1.123456789,1.2\n"
+                    "EUR/USD,20241231 23:59:59.500,1.1,1.2\n"
+                    "EUR/USD,20241231 23:59:60.000,1.2,1.2\n"}},
+              ",20241231 23:59:60.000,1.2,bid\n,20241231 23:59:59.500,1.1,bid\n"
+              ",20240102 00:01:00.900,1.123456789,bid\n,20240102 00:01:00.800,1.10008,bid\n"
+              ",20240102 00:00:00.700,1.10007,bid\n,20240102 00:00:00.600,-1.5,bid\n"
+              ",20240102 00:00:00.500,1.10005,bid\n,20240102 00:00:00.400,1.1e0,bid\n"
+              ",20240102 00:00:00.300,1.10003,bid\n,20240102 00:00:00.200,1.10002,bid\n"
+              ",20240102 00:00:00.100,1.10001,bid\n",
+              "vellumbrook-ticks: t.csv: 11 ticks; passed over: 1 blank lines, 0 header lines, 0 "
+              "rows without a price\n",
+              0},
+    TicksCase{"headers_and_zones_among_lines_of_one_minute",
+              {"--from=dukascopy", "-v", "d.csv"},
+              {{"d.csv",
+                "Gmt time,Ask,Bid,AskVolume,BidVolume\n"
+                "02.01.2024 00:00:00.100,1.2,1.1,1,1\n"
+                "02.01.2024 00:00:00.200,1.2,1.15,1,1\n"
+                "Gmt time,Ask,Bid,AskVolume,BidVolume\n"
+                "02.01.2024 00:00:00.300,1.2,1.16,1,1\n"
+                "02.01.2024 01:00:00.400 GMT+0100,1.2,1.17,1,1\n"
+                "02.01.2024 00:00:00.500,1.2,1.18,1,1\n"}},
+              ",02.01.2024 00:00:00.500,1.18,bid\n,02.01.2024 01:00:00.400 GMT+0100,1.17,bid\n"
+              ",02.01.2024 00:00:00.300,1.16,bid\n,02.01.2024 00:00:00.200,1.15,bid\n"
+              ",02.01.2024 00:00:00.100,1.1,bid\n",
+              "vellumbrook-ticks: d.csv: 5 ticks; passed over: 0 blank lines, 2 header lines, 0 "
+              "rows without a price\n",
+              0},
     TicksCase{"a_header_to_skip_that_is_a_tick",
               {"--from=mt5-recorder", "t.tsv"},
               {{"t.tsv", "1704153600000\t1.1\t1.2\n1704153600001\t1.3\t1.4\n"}},
