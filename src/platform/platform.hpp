@@ -154,6 +154,11 @@ class RemovedOnInterrupt {
 // The machine's physical memory in bytes; 0 when the system does not say.
 std::uint64_t physicalMemory();
 
+// Lowers the calling thread's priority below the process's other threads, where the system
+// lets one thread's priority be set: helpers that split work many ways yield the processor to
+// a thread whose work cannot be split, which would otherwise wait its turn among them.
+void lowerThreadPriority();
+
 // Drops what a failed write left in the buffer of `stream`, so that the exit flush cannot
 // send a stray half line after the error has been reported.
 void discardBufferedOutput(std::FILE* stream);

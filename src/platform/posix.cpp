@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio_ext.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -343,6 +344,19 @@ std::uint64_t physicalMemory() {
         return 0;
     }
     return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
+}
+
+void lowerThreadPriority() {
+#if defined(__linux__)
+    // On Linux a nice value belongs to each thread; ten steps further, at most 19, so that a
+    // process started under nice keeps its own.
+    const auto thread = static_cast<id_t>(::gettid());
+    errno = 0;
+    const int now = ::getpriority(PRIO_PROCESS, thread);
+    if (errno == 0) {
+        (void)::setpriority(PRIO_PROCESS, thread, std::min(now + 10, 19));
+    }
+#endif
 }
 
 void discardBufferedOutput(std::FILE* stream) {

@@ -389,6 +389,10 @@ std::uint64_t physicalMemory() {
     return ::GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
 }
 
+void lowerThreadPriority() {
+    (void)::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+}
+
 void discardBufferedOutput(std::FILE*) {
     // The C runtime's fflush already empties the buffer of a stream whose write failed.
 }

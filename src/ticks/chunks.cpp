@@ -5,6 +5,7 @@
 #include <exception>
 #include <system_error>
 
+#include "platform/platform.hpp"
 #include "ticks/messages.hpp"
 
 namespace vellumbrook::ticks {
@@ -36,6 +37,9 @@ Chunks::Chunks(Fill fill, std::size_t readers, std::function<Reader()> makeReade
     for (std::size_t i = 0; i < std::max<std::size_t>(readers, 1); ++i) {
         try {
             threads_.emplace_back([this, makeReader] {
+                // The chunks are made by one thread and taken by one, each in order, and
+                // read by several: the readers give way to the two.
+                platform::lowerThreadPriority();
                 Reader reader;
                 try {
                     reader = makeReader();
