@@ -68,9 +68,11 @@ TickReading::TickReading(const TicksSettings& settings, const Layout& layout, Qu
     // the fields around it are found by their separators alone.
     const std::string& pattern = layout.time.pattern;
     readsPlain_ =
-        !layout.quoted && layout.dateColumn == 0 && times_.readsByMinute() &&
+        !layout.quoted && layout.dateColumn == 0 && layout.timeColumn > 0 &&
+        times_.readsByMinute() &&
         pattern.find_first_of(std::string{layout.separator} + ",\r\n") == std::string::npos &&
-        layout.decimalMark == '.' && quote != Quote::mid && fields_.wanted() <= kPlainFields;
+        layout.decimalMark == '.' && quote != Quote::mid && priceColumn_ > 0 &&
+        fields_.wanted() <= kPlainFields;
     for (const std::string& header : layout.headers) {
         headerSizes_.push_back(header.size());
     }
